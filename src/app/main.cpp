@@ -1,0 +1,28 @@
+#include <cstdint>
+#include <iostream>
+
+#include "clock_time.hpp"
+
+int main() {
+    // A read that stores nothing (input already failed or ended) leaves zero,
+    // never an indeterminate value.
+    std::int32_t hours = 0;
+    std::int32_t minutes = 0;
+    std::int32_t seconds = 0;
+
+    // The prompts carry no line end and are not flushed here: std::cin is tied to
+    // std::cout, so each prompt reaches the console before its read waits.
+    std::cout << "Enter time (24-hour format):" << std::endl;
+    std::cout << "Hours: ";
+    std::cin >> hours;
+    std::cout << "Minutes: ";
+    std::cin >> minutes;
+    std::cout << "Seconds: ";
+    std::cin >> seconds;
+
+    const ClockTime time{hours, minutes, seconds};
+    time.printTwelveHour();
+    std::cout << "24-Hour Format: " << TwoDigitField{time.hours} << ':'
+              << TwoDigitField{time.minutes} << ':' << TwoDigitField{time.seconds} << std::endl;
+    return 0;
+}

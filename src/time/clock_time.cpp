@@ -1,0 +1,26 @@
+#include "clock_time.hpp"
+
+#include <iomanip>
+#include <iostream>
+#include <string>
+
+namespace {
+constexpr std::int32_t hoursPerHalfDay = 12;
+}  // namespace
+
+void ClockTime::printTwelveHour() const {
+    // The remainder keeps the sign of hours (truncating division), so negative
+    // hours stay negative; only a remainder of zero becomes 12. No value overflows.
+    const std::int32_t remainder = hours % hoursPerHalfDay;
+    const std::int32_t displayHour = remainder == 0 ? hoursPerHalfDay : remainder;
+    const std::string marker = hours >= hoursPerHalfDay ? "PM" : "AM";
+
+    std::cout << "12-Hour Format: " << TwoDigitField{displayHour} << ':' << TwoDigitField{minutes}
+              << ':' << TwoDigitField{seconds} << ' ' << marker << std::endl;
+}
+
+std::ostream& operator<<(std::ostream& out, TwoDigitField field) {
+    // The width applies to the next number only; the fill is set every time so
+    // that nothing written before can change how the field looks.
+    return out << std::setfill('0') << std::setw(2) << field.value;
+}

@@ -1,0 +1,225 @@
+// Runs the built clock12 as a user or a script would: bytes on standard input,
+// the exact bytes on standard output, exit status 0, nothing on standard error.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+const std::string prompts = "Enter time (24-hour format):\nHours: Minutes: Seconds: ";
+
+std::string answer(const std::string& twelveHour, const std::string& twentyFourHour) {
+    return prompts + "12-Hour Format: " + twelveHour + "\n24-Hour Format: " + twentyFourHour + "\n";
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Starts clock12 with the given descriptor set-up; returns its process id.
+pid_t spawn(const posix_spawn_file_actions_t& actions) {
+    std::string path = CLOCK12_PATH;
+    std::array<char*, 2> argv{path.data(), nullptr};
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
+int exitStatus(pid_t pid) {
+    int status = -1;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    return status;
+}
+
+enum class Input { Given, Closed };
+enum class Output { Captured, Closed, FullDevice };
+
+struct Row {
+    const char* name;
+    std::string input;
+    std::string output;  // checked only when captured
+    Input stdinSetup = Input::Given;
+    Output stdoutSetup = Output::Captured;
+};
+
+std::string randomBytes() {
+    std::string bytes(4096, '\0');
+    unsigned state = 12345;  // a fixed linear congruential sequence, the same on every run
+    for (char& byte : bytes) {
+        state = state * 1103515245U + 12345U;
+        byte = static_cast<char>(state >> 16U);
+    }
+    return bytes;
+}
+
+const std::string megabyte(std::size_t{1} << 20U, '1');
+
+const std::vector<Row> rows = {
+    {"NumbersOnSeparateLines", "13\n5\n9\n", answer("01:05:09 PM", "13:05:09")},
+    {"NumbersOnOneLine", "13 5 9\n", answer("01:05:09 PM", "13:05:09")},
+    {"Midnight", "0 0 0\n", answer("12:00:00 AM", "00:00:00")},
+    {"LastSecondOfMorning", "11 59 59\n", answer("11:59:59 AM", "11:59:59")},
+    {"Noon", "12 0 0\n", answer("12:00:00 PM", "12:00:00")},
+    {"AfterNoon", "12 30 45\n", answer("12:30:45 PM", "12:30:45")},
+    {"LastSecondOfDay", "23 59 59\n", answer("11:59:59 PM", "23:59:59")},
+    {"SingleDigitsAreZeroFilled", "9 5 3\n", answer("09:05:03 AM", "09:05:03")},
+    {"HourTwentyFour", "24 0 0\n", answer("12:00:00 PM", "24:00:00")},
+    {"OutOfRangePassesThrough", "25 61 100\n", answer("01:61:100 PM", "25:61:100")},
+    {"NegativeValues", "-1 -5 7\n", answer("-1:-5:07 AM", "-1:-5:07")},
+    {"MinusTwelve", "-12 0 0\n", answer("12:00:00 AM", "-12:00:00")},
+    {"MinusThirteen", "-13 0 0\n", answer("-1:00:00 AM", "-13:00:00")},
+    {"SignsAndLeadingZeros", "+7 008 -0\n", answer("07:08:00 AM", "07:08:00")},
+    {"LargestValues", "2147483647 2147483647 2147483647\n",
+     answer("07:2147483647:2147483647 PM", "2147483647:2147483647:2147483647")},
+    {"SmallestValues", "-2147483648 -2147483648 -2147483648\n",
+     answer("-8:-2147483648:-2147483648 AM", "-2147483648:-2147483648:-2147483648")},
+    // Too large or small for 32 bits: the read stores the nearest extreme and fails.
+    {"TooLargeForThirtyTwoBits", "2147483648 5 9\n", answer("07:00:00 PM", "2147483647:00:00")},
+    {"TooSmallForThirtyTwoBits", "-2147483649 5 9\n", answer("-8:00:00 AM", "-2147483648:00:00")},
+    {"TextAfterTheThirdNumber", "13 5 9 and more\nnext line\n", answer("01:05:09 PM", "13:05:09")},
+    {"LetterForHours", "x 5 9\n", answer("12:00:00 AM", "00:00:00")},
+    {"LetterForMinutes", "13 x 9\n", answer("01:00:00 PM", "13:00:00")},
+    {"LetterForSeconds", "13 5 x\n", answer("01:05:00 PM", "13:05:00")},
+    {"LetterEndsANumber", "13abc 5 9\n", answer("01:00:00 PM", "13:00:00")},
+    {"NoInput", "", answer("12:00:00 AM", "00:00:00")},
+    {"InputEndsEarly", "13 5", answer("01:05:00 PM", "13:05:00")},
+    {"NulBytes", "\0\0\0 1 2"s, answer("12:00:00 AM", "00:00:00")},
+    {"NulAfterANumber", "13\0 5 9"s, answer("01:00:00 PM", "13:00:00")},
+    {"RandomBytes", randomBytes(), answer("12:00:00 AM", "00:00:00")},
+    {"MegabyteOfDigits", megabyte, answer("07:00:00 PM", "2147483647:00:00")},
+    {"MegabyteOfWhiteSpace", std::string(std::size_t{1} << 20U, ' ') + "\t\n13 5 9\n",
+     answer("01:05:09 PM", "13:05:09")},
+    {"StandardInputClosed", "", answer("12:00:00 AM", "00:00:00"), Input::Closed},
+    {"StandardOutputClosed", "13 5 9\n", "", Input::Given, Output::Closed},
+    {"StandardOutputOnAFullDevice", "13 5 9\n", "", Input::Given, Output::FullDevice},
+};
+
+// Names the row in test reports instead of dumping its bytes; GoogleTest looks
+// for this exact name.
+// NOLINTNEXTLINE(readability-identifier-naming)
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+class Dialogue : public testing::TestWithParam<Row> {};
+
+TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
+    const Row& row = GetParam();
+    const std::string dir = testing::TempDir() + "clock12_" + row.name;
+    const std::string inPath = dir + ".in";
+    const std::string outPath = dir + ".out";
+    const std::string errPath = dir + ".err";
+    std::ofstream(inPath, std::ios::binary) << row.input;
+
+    posix_spawn_file_actions_t actions{};
+    posix_spawn_file_actions_init(&actions);
+    if (row.stdinSetup == Input::Closed) {
+        posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
+    }
+    if (row.stdoutSetup == Output::Closed) {
+        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    } else {
+        const bool full = row.stdoutSetup == Output::FullDevice;
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
+                                         full ? "/dev/full" : outPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = spawn(actions);
+    posix_spawn_file_actions_destroy(&actions);
+
+    const int status = exitStatus(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    EXPECT_EQ(readFile(errPath), "");
+    if (row.stdoutSetup == Output::Captured) {
+        EXPECT_EQ(readFile(outPath), row.output);
+    }
+}
+
+std::string rowName(const testing::TestParamInfo<Row>& row) { return row.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Clock12, Dialogue, testing::ValuesIn(rows), rowName);
+
+// Reads from fd until exactly `expected` has arrived; gives up on end of file or
+// after a long quiet spell, which means the program is waiting with its prompt
+// still unwritten. The wait is a deadlock guard, not a timing.
+std::string await(int fd, const std::string& expected) {
+    constexpr int quietMilliseconds = 10000;
+    std::string got;
+    while (got.size() < expected.size()) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, quietMilliseconds) != 1) {
+            break;
+        }
+        std::array<char, 256> buffer{};
+        const ssize_t count = read(fd, buffer.data(), expected.size() - got.size());
+        if (count <= 0) {
+            break;
+        }
+        got.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+    return got;
+}
+
+struct Step {
+    std::string prompt;
+    std::string reply;
+};
+
+// Each prompt must reach a reader on a pipe before the program waits for its
+// number: the reply is typed only once the prompt has been seen.
+TEST(Dialogue, EachPromptArrivesBeforeItsRead) {
+    std::array<int, 2> toProgram{-1, -1};
+    std::array<int, 2> fromProgram{-1, -1};
+    ASSERT_EQ(pipe(toProgram.data()), 0);
+    ASSERT_EQ(pipe(fromProgram.data()), 0);
+
+    posix_spawn_file_actions_t actions{};
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toProgram[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromProgram[1], STDOUT_FILENO);
+    for (const int fd : {toProgram[0], toProgram[1], fromProgram[0], fromProgram[1]}) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
+    const pid_t pid = spawn(actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(toProgram[0]);
+    close(fromProgram[1]);
+
+    const std::array<Step, 3> steps{{{"Enter time (24-hour format):\nHours: ", "13\n"},
+                                     {"Minutes: ", "5\n"},
+                                     {"Seconds: ", "9\n"}}};
+    bool promptsArrived = true;
+    for (const Step& step : steps) {
+        const std::string got = await(fromProgram[0], step.prompt);
+        EXPECT_EQ(got, step.prompt);
+        promptsArrived =
+            got == step.prompt && write(toProgram[1], step.reply.data(), step.reply.size()) ==
+                                      static_cast<ssize_t>(step.reply.size());
+        if (!promptsArrived) {
+            break;
+        }
+    }
+    close(toProgram[1]);  // a program stuck on a read now sees the end of input
+    const std::string lines = "12-Hour Format: 01:05:09 PM\n24-Hour Format: 13:05:09\n";
+    if (promptsArrived) {
+        EXPECT_EQ(await(fromProgram[0], lines), lines);
+    }
+    close(fromProgram[0]);
+    EXPECT_EQ(exitStatus(pid), 0);
+}
+
+}  // namespace
