@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -115,10 +116,12 @@ class Dialogue : public testing::TestWithParam<Row> {};
 
 TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
     const Row& row = GetParam();
-    const std::string dir = testing::TempDir() + "clock12_" + row.name;
-    const std::string inPath = dir + ".in";
-    const std::string outPath = dir + ".out";
-    const std::string errPath = dir + ".err";
+    // Named per process too, so that two builds' suites can run side by side.
+    const std::string base =
+        testing::TempDir() + "clock12_" + std::to_string(getpid()) + "_" + row.name;
+    const std::string inPath = base + ".in";
+    const std::string outPath = base + ".out";
+    const std::string errPath = base + ".err";
     std::ofstream(inPath, std::ios::binary) << row.input;
 
     posix_spawn_file_actions_t actions{};
@@ -141,11 +144,13 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
     const pid_t pid = spawn(actions);
     posix_spawn_file_actions_destroy(&actions);
 
-    const int status = exitStatus(pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    EXPECT_EQ(exitStatus(pid), 0);  // the wait status: 0 only for a normal exit with 0
     EXPECT_EQ(readFile(errPath), "");
     if (row.stdoutSetup == Output::Captured) {
         EXPECT_EQ(readFile(outPath), row.output);
+    }
+    for (const std::string& path : {inPath, outPath, errPath}) {
+        std::remove(path.c_str());
     }
 }
 
