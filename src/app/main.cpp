@@ -20,9 +20,10 @@ int main() {
     std::cout << "Seconds: ";
     std::cin >> seconds;
 
-    const ClockTime time{hours, minutes, seconds};
-    time.printTwelveHour();
-    std::cout << "24-Hour Format: " << TwoDigitField{time.hours} << ':'
-              << TwoDigitField{time.minutes} << ':' << TwoDigitField{time.seconds} << std::endl;
+    const ClockTime clockTime{hours, minutes, seconds};
+    clockTime.printTwelveHour();
+    std::cout << "24-Hour Format: " << TwoDigitField{clockTime.hours} << ':'
+              << TwoDigitField{clockTime.minutes} << ':' << TwoDigitField{clockTime.seconds}
+              << std::endl;
     return 0;
 }
