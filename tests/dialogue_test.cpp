@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+// POSIX leaves this declaration to the program; glibc repeats it only as an extension.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-redundant-declaration)
+extern "C" char** environ;
+
 namespace {
 
 using namespace std::string_literals;
