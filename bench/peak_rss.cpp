@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     }
     const pid_t pid = fork();
     if (pid == 0) {
-        execvp(args[1], args.subspan(1).data());
+        const std::span<char*> command = args.subspan(1);
+        execvp(command.front(), command.data());
         _exit(127);
     }
     int status = 0;

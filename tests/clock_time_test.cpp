@@ -9,35 +9,38 @@
 
 namespace {
 
-// Everything printTwelveHour writes to std::cout during one call.
-std::string twelveHourLine(const ClockTime& time) {
-    std::ostringstream captured;
-    std::streambuf* const console = std::cout.rdbuf(captured.rdbuf());
-    time.printTwelveHour();
-    std::cout.rdbuf(console);
-    return captured.str();
-}
-
-struct Row {
-    ClockTime time;
-    std::string line;
+// A format that an earlier write may have left on std::cout.
+struct LeftFormat {
+    const char* name;
+    std::ios_base::fmtflags flags;
+    char fill;
+    std::streamsize width;
 };
 
-// The dialogue table covers the lines themselves; what only a unit test sees is
-// that the call leaves the record alone, so a second call repeats the line.
-TEST(PrintTwelveHour, LeavesTheRecordAsItWas) {
-    const std::array<Row, 3> rows{{
-        {{0, 0, 0}, "12-Hour Format: 12:00:00 AM\n"},
-        {{13, 5, 9}, "12-Hour Format: 01:05:09 PM\n"},
-        {{-13, 61, 100}, "12-Hour Format: -1:61:100 AM\n"},
+// The dialogue tests cover the lines themselves, from a program whose stream is
+// fresh; what only a unit test can do is call with the stream left otherwise.
+TEST(PrintTwelveHour, IgnoresTheFormatLeftOnTheStream) {
+    const std::ios_base::fmtflags fresh = std::ios::dec | std::ios::skipws;
+    const std::array<LeftFormat, 6> formats{{
+        {"fresh", fresh, ' ', 0},
+        {"star fill", fresh, '*', 0},
+        {"wider than the label", fresh, '0', 20},
+        {"left-aligned", fresh | std::ios::left, '0', 0},
+        {"hexadecimal", std::ios::hex | std::ios::uppercase | std::ios::showbase, '0', 0},
+        {"plus sign", fresh | std::ios::showpos, '0', 0},
     }};
-    for (const Row& row : rows) {
-        const ClockTime time = row.time;
-        EXPECT_EQ(twelveHourLine(time), row.line);
-        EXPECT_EQ(twelveHourLine(time), row.line);
-        EXPECT_EQ(time.hours, row.time.hours);
-        EXPECT_EQ(time.minutes, row.time.minutes);
-        EXPECT_EQ(time.seconds, row.time.seconds);
+    const ClockTime time{13, 5, 100};
+    for (const LeftFormat& format : formats) {
+        std::ostringstream captured;
+        std::streambuf* const console = std::cout.rdbuf(captured.rdbuf());
+        std::cout.flags(format.flags);
+        std::cout.fill(format.fill);
+        std::cout.width(format.width);
+        time.printTwelveHour();
+        std::cout.rdbuf(console);
+        std::cout.flags(fresh);
+        std::cout.fill(' ');
+        EXPECT_EQ(captured.str(), "12-Hour Format: 01:05:100 PM\n") << format.name;
     }
 }
 

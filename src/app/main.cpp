@@ -25,5 +25,12 @@ int main() {
     std::cout << "24-Hour Format: " << TwoDigitField{clockTime.hours} << ':'
               << TwoDigitField{clockTime.minutes} << ':' << TwoDigitField{clockTime.seconds}
               << std::endl;
+
+    // Every line was flushed as it was written, so a failed stream means some of
+    // the answer never arrived: closed output, a full device, a write error.
+    if (!std::cout) {
+        std::cerr << "clock12: the answer could not be written to standard output\n";
+        return 1;
+    }
     return 0;
 }

@@ -15,12 +15,16 @@ void ClockTime::printTwelveHour() const {
     const std::int32_t displayHour = remainder == 0 ? hoursPerHalfDay : remainder;
     const std::string marker = hours >= hoursPerHalfDay ? "PM" : "AM";
 
-    std::cout << "12-Hour Format: " << TwoDigitField{displayHour} << ':' << TwoDigitField{minutes}
-              << ':' << TwoDigitField{seconds} << ' ' << marker << std::endl;
+    // A width left on the stream by an earlier write would pad the label.
+    std::cout << std::setw(0) << "12-Hour Format: " << TwoDigitField{displayHour} << ':'
+              << TwoDigitField{minutes} << ':' << TwoDigitField{seconds} << ' ' << marker
+              << std::endl;
 }
 
 std::ostream& operator<<(std::ostream& out, TwoDigitField field) {
-    // The width applies to the next number only; the fill is set every time so
-    // that nothing written before can change how the field looks.
-    return out << std::setfill('0') << std::setw(2) << field.value;
+    // Base, alignment, sign and fill are set every time, so that no format left
+    // on the stream by an earlier write changes the field; the width applies to
+    // the next number only.
+    return out << std::dec << std::right << std::noshowpos << std::setfill('0') << std::setw(2)
+               << field.value;
 }
