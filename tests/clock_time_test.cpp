@@ -11,10 +11,10 @@ namespace {
 
 // A format that an earlier write may have left on std::cout.
 struct LeftFormat {
-    const char* name;
-    std::ios_base::fmtflags flags;
-    char fill;
-    std::streamsize width;
+    const char* name = "";
+    std::ios_base::fmtflags flags = std::ios::dec;
+    char fill = ' ';
+    std::streamsize width = 0;
 };
 
 // The dialogue tests cover the lines themselves, from a program whose stream is

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 
 #include "clock_time.hpp"
@@ -26,11 +27,18 @@ int main() {
               << TwoDigitField{clockTime.minutes} << ':' << TwoDigitField{clockTime.seconds}
               << std::endl;
 
+    // std::cin reads through C's stdin (the streams stay synchronised), whose
+    // error indicator tells a failed read from a letter or the end of input:
+    // the answer then shows zeros that nobody typed.
+    const bool inputLost = std::ferror(stdin) != 0;
+    if (inputLost) {
+        std::cerr << "clock12: standard input could not be read\n";
+    }
     // Every line was flushed as it was written, so a failed stream means some of
     // the answer never arrived: closed output, a full device, a write error.
-    if (!std::cout) {
+    const bool answerLost = !std::cout;
+    if (answerLost) {
         std::cerr << "clock12: the answer could not be written to standard output\n";
-        return 1;
     }
-    return 0;
+    return inputLost || answerLost ? 1 : 0;
 }
