@@ -2,10 +2,6 @@
 include(CheckCXXSourceCompiles)
 
 option(CLOCK12_REQUIRE_HARDENING "Stop when the toolchain refuses a probed flag" OFF)
-set_target_properties(clock12_options PROPERTIES INTERFACE_POSITION_INDEPENDENT_CODE ON)
-if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-  return()
-endif()
 
 # Yes only if a guarded local array compiles and links with the flag, and no
 # tool says it ignored or refused it: a toolchain may accept a flag and lack its
@@ -29,6 +25,11 @@ function(clock12_probe kind flag)
     target_link_options(clock12_options INTERFACE LINKER:${flag})
   endif()
 endfunction()
+
+set_target_properties(clock12_options PROPERTIES INTERFACE_POSITION_INDEPENDENT_CODE ON)
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  return()
+endif()
 
 foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection
     -ffunction-sections -fdata-sections)
