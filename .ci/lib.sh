@@ -17,8 +17,7 @@ fail() {
     exit 1
 }
 
-# Runs a command and shows its output. A warning fails it as an error does:
-# the linker's warnings and CMake's escape warnings-as-errors.
+# Runs a command and shows its output; a warning fails it as an error does.
 strictly() {
     local log status=0 warned
     log=$(mktemp)
@@ -50,9 +49,8 @@ checkUnits() {
 
 # BUILD/clock12 is a PIE for MACHINE (as readelf names it), linked LINKAGE
 # (static: no program interpreter; or dynamic), with RELRO, BIND_NOW and a
-# non-executable stack. The objects of the program's own code call the stack
-# protector and, on x86, carry the control-flow protection markers (a static
-# link drops those markers, as Debian's static libraries lack them).
+# non-executable stack; the program's own objects call the stack protector and,
+# on x86-64, carry the control-flow protection markers.
 checkBinary() {
     local build=$1 machine=$2 linkage=$3 elf=$1/clock12 header segments dynamic objects object
     header=$(readelf -hW "$elf")

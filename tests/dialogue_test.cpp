@@ -8,16 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <string_view>
 #include <vector>
 
 // POSIX leaves this declaration to the program; glibc repeats it only as an extension.
@@ -206,20 +204,19 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
     }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    // A write beyond the limit then fails (EFBIG) instead of raising SIGXFSZ;
-    // the child inherits both, and this process gets its own back at once.
-    rlimit fileSize{};
-    getrlimit(RLIMIT_FSIZE, &fileSize);
-    const rlimit unlimited = fileSize;
+    // Beyond the limit a write fails (EFBIG) instead of raising SIGXFSZ. The
+    // child inherits both settings; this process takes its own back at once.
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit fileSize = previous;
     const bool limited = row.stdoutSetup == Output::LimitedFile;
     if (limited) {
         fileSize.rlim_cur = row.output.size();
     }
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-cstyle-cast): SIG_IGN is a macro of C's.
     const auto oldHandler = std::signal(SIGXFSZ, limited ? SIG_IGN : SIG_DFL);
     setrlimit(RLIMIT_FSIZE, &fileSize);
     const pid_t pid = spawn(actions);
-    setrlimit(RLIMIT_FSIZE, &unlimited);
+    setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, oldHandler);
     posix_spawn_file_actions_destroy(&actions);
 
