@@ -8,6 +8,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tidy=clang-tidy-22
 # The suite's size, written only here: every suite must run exactly this many.
 tests=38
+# The other CPUs: GNU triple, Debian architecture, readelf's name for the
+# machine, and how the release binary links there.
+cpus=("aarch64-linux-gnu|arm64|AArch64|static" "s390x-linux-gnu|s390x|IBM S/390|dynamic"
+    "i686-linux-gnu|i386|Intel 80386|static")
 # What every translation unit is compiled with, and what optimised ones add.
 options=(-std=c++20 -Wall -Wextra -Wpedantic -Wconversion -Wshadow)
 hardening=(-fstack-protector-strong -fstack-clash-protection -D_FORTIFY_SOURCE=3)

@@ -145,6 +145,23 @@ std::vector<Row> rows() {
     };
 }
 
+// What a descriptor delivers, as it comes: until `wanted` bytes have arrived
+// (npos: until its end) or a long quiet spell shows the writer is stuck. The
+// spell is a deadlock guard, not a timing. Each read asks for one buffer at most.
+std::string readFromProgram(pollfd output, std::size_t wanted) {
+    constexpr int deadlockGuardMilliseconds = 10000;
+    std::array<char, 4096> buffer{};
+    std::string got;
+    while (got.size() < wanted && poll(&output, 1, deadlockGuardMilliseconds) == 1) {
+        const ssize_t count = read(output.fd, buffer.data(), buffer.size());
+        if (count <= 0) {
+            break;
+        }
+        got.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+    return got;
+}
+
 // Names the row in test reports instead of dumping its bytes; GoogleTest looks
 // for this exact name.
 // NOLINTNEXTLINE(readability-identifier-naming)
@@ -215,10 +232,7 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
     EXPECT_EQ(exitStatus(pid), row.error.empty() ? 0 : 1);
     std::string output = readFile(outPath);
     if (shared >= 0) {  // what `cat` would find after clock12
-        std::array<char, 4096> buffer{};
-        for (ssize_t count = 0; (count = read(shared, buffer.data(), buffer.size())) > 0;) {
-            output.append(buffer.data(), static_cast<std::size_t>(count));
-        }
+        output += readFromProgram({shared, POLLIN, 0}, std::string::npos);
     }
     EXPECT_EQ(output, row.output);
     EXPECT_EQ(readFile(errPath), row.error);
@@ -235,23 +249,6 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
 std::string rowName(const testing::TestParamInfo<Row>& row) { return row.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Clock12, Dialogue, testing::ValuesIn(rows()), rowName);
-
-// What the program writes, as it comes: until `wanted` bytes have arrived
-// (npos: until it closes its output) or a long quiet spell shows it is stuck. The
-// spell is a deadlock guard, not a timing. Each read asks for one buffer at most.
-std::string readFromProgram(pollfd output, std::size_t wanted) {
-    constexpr int deadlockGuardMilliseconds = 10000;
-    std::array<char, 4096> buffer{};
-    std::string got;
-    while (got.size() < wanted && poll(&output, 1, deadlockGuardMilliseconds) == 1) {
-        const ssize_t count = read(output.fd, buffer.data(), buffer.size());
-        if (count <= 0) {
-            break;
-        }
-        got.append(buffer.data(), static_cast<std::size_t>(count));
-    }
-    return got;
-}
 
 // Nothing arrives for a moment. Sound on any machine, however slow: a correct
 // program is blocked reading its reply, and cannot write until it is sent.
