@@ -201,7 +201,11 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
             break;
         case Input::NonBlockingEmptyPipe:
             // The writing end stays open, so a read finds nothing yet, not the end.
-            EXPECT_EQ(pipe2(pipeEnds.data(), O_NONBLOCK | O_CLOEXEC), 0);
+            EXPECT_EQ(pipe(pipeEnds.data()), 0);
+            for (const int fd : pipeEnds) {
+                EXPECT_EQ(fcntl(fd, F_SETFD, FD_CLOEXEC), 0);
+            }
+            EXPECT_EQ(fcntl(pipeEnds.front(), F_SETFL, O_NONBLOCK), 0);
             posix_spawn_file_actions_adddup2(&actions, pipeEnds.front(), STDIN_FILENO);
             break;
     }
