@@ -206,9 +206,10 @@ settle() {
     local pid=$1 read=$2 deadline=$((SECONDS + 10))
     while ((SECONDS < deadline)); do
         ! ended "$pid" || return 0
-        if ((read >= 0)) && [[ $(cut -d' ' -f3 "/proc/$pid/stat") == S ]] &&
-            [[ $(cut -d' ' -f2 "/proc/$pid/syscall") == 0x0 ]] &&
-            (($(sed -n 's/^rchar: //p' "/proc/$pid/io") >= read)); then
+        # The count first: once it is reached, a read found asleep is a later one.
+        if ((read >= 0)) && (($(sed -n 's/^rchar: //p' "/proc/$pid/io") >= read)) &&
+            [[ $(cut -d' ' -f3 "/proc/$pid/stat") == S ]] &&
+            [[ $(cut -d' ' -f2 "/proc/$pid/syscall") == 0x0 ]]; then
             return 0
         fi
         sleep 0.01
