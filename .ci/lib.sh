@@ -174,7 +174,7 @@ typeSession() {
     pid=$!
     exec {keys}>"$out.keys"
     settle "$pid" 0
-    base=$(sed -n 's/^rchar: //p' "/proc/$pid/io" 2>/dev/null)
+    base=$(sed -n 's/^rchar: //p' "/proc/$pid/io" 2>/dev/null) || true
     while :; do
         # All it wrote before it waits is in the file, as every write has returned.
         line=$(tail -c "+$((shown + 1))" "$out"; echo .)
@@ -203,13 +203,15 @@ typeSession() {
 # standard input (its first argument descriptor 0), or has ended; ten seconds
 # at most, or it is killed.
 settle() {
-    local pid=$1 read=$2 deadline=$((SECONDS + 10))
+    local pid=$1 read=$2 deadline=$((SECONDS + 10)) count
     while ((SECONDS < deadline)); do
         ! ended "$pid" || return 0
         # The count first: once it is reached, a read found asleep is a later one.
-        if ((read >= 0)) && (($(sed -n 's/^rchar: //p' "/proc/$pid/io") >= read)) &&
-            [[ $(cut -d' ' -f3 "/proc/$pid/stat") == S ]] &&
-            [[ $(cut -d' ' -f2 "/proc/$pid/syscall") == 0x0 ]]; then
+        # Each file may vanish as the process ends; the next round sees it ended.
+        count=$(sed -n 's/^rchar: //p' "/proc/$pid/io" 2>/dev/null) || true
+        if ((read >= 0 && ${count:-0} >= read)) &&
+            [[ $(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null) == S ]] &&
+            [[ $(cut -d' ' -f2 "/proc/$pid/syscall" 2>/dev/null) == 0x0 ]]; then
             return 0
         fi
         sleep 0.01
