@@ -168,6 +168,14 @@ replaySession() {
 # rest of the line EXPECTED shows there; prints what the console would show.
 typeSession() {
     local command=$1 expected=$2 out pid keys screen="" shown=0 base typed=0 line status=0
+    # Adds to the screen what the program wrote since the last look, line ends kept.
+    unread() {
+        local written
+        written=$(tail -c "+$((shown + 1))" "$out"; echo .)
+        written=${written%.}
+        shown=$((shown + ${#written}))
+        screen+=$written
+    }
     out=$(mktemp -u)
     mkfifo "$out.keys"
     $command <"$out.keys" >"$out" &
@@ -177,10 +185,7 @@ typeSession() {
     base=$(sed -n 's/^rchar: //p' "/proc/$pid/io" 2>/dev/null) || true
     while :; do
         # All it wrote before it waits is in the file, as every write has returned.
-        line=$(tail -c "+$((shown + 1))" "$out"; echo .)
-        line=${line%.}
-        shown=$((shown + ${#line}))
-        screen+=$line
+        unread
         ! ended "$pid" || break
         [[ $expected == "$screen"* && ${#expected} -gt ${#screen} ]] || break
         line=${expected:${#screen}}
@@ -193,7 +198,7 @@ typeSession() {
     exec {keys}>&-
     settle "$pid" -1
     wait "$pid" || status=$?
-    screen+=$(tail -c "+$((shown + 1))" "$out")
+    unread
     rm -f "$out" "$out.keys"
     printf '%s' "$screen"
     return "$status"
