@@ -1,4 +1,5 @@
-# The hardening and size flags of clock12_options, each probed (README: Hardening).
+# The hardening and size flags of clock12_options, each probed: a toolchain
+# without one still builds, without it, and configure says why.
 option(CLOCK12_REQUIRE_HARDENING "Stop when the toolchain refuses a probed flag" OFF)
 
 # Sets RESULT to whether SOURCE compiles and links with the try_compile options

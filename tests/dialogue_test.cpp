@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,9 +14,11 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 // POSIX leaves this declaration to the program; glibc repeats it only as an extension.
@@ -36,10 +39,14 @@ std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// Starts clock12, through the emulator of a cross-build, with the given
-// descriptor set-up; returns its process id.
+// Starts clock12, through the emulator of a cross-build, or the program that
+// CLOCK12_PROGRAM names, with the given descriptor set-up; returns its process id.
 pid_t spawn(const posix_spawn_file_actions_t& actions) {
+    const char* const program = std::getenv("CLOCK12_PROGRAM");
     std::vector<std::string> command{CLOCK12_COMMAND};
+    if (program != nullptr) {
+        command = {program};
+    }
     std::vector<char*> argv(command.size() + 1, nullptr);
     // Not const: posix_spawn wants char*, which only a mutable string's data() gives.
     // cppcheck-suppress constParameterReference
@@ -67,6 +74,7 @@ enum class Output : std::uint8_t {
     Captured,
     Closed,
     LimitedFile,  // a file that cannot grow beyond the expected output, as on a full disk
+    BrokenPipe,   // a pipe whose reader has gone: SIGPIPE ends the program, status 128 + 13
 };
 
 struct Row {
@@ -142,17 +150,19 @@ std::vector<Row> rows() {
         {"LastLineBeyondTheFileSizeLimit", "13 5 9\n", typical.substr(0, typical.rfind("24-Hour")),
          Input::Given, Output::LimitedFile, lostAnswer},
         {"InputAndAnswerLost", "", "", Input::Closed, Output::Closed, unreadable + lostAnswer},
+        {"ReaderGone", "13 5 9\n", "", Input::Given, Output::BrokenPipe},
     };
 }
 
-// What a descriptor delivers, as it comes: until `wanted` bytes have arrived
-// (npos: until its end) or a long quiet spell shows the writer is stuck. The
-// spell is a deadlock guard, not a timing. Each read asks for one buffer at most.
-std::string readFromProgram(pollfd output, std::size_t wanted) {
-    constexpr int deadlockGuardMilliseconds = 10000;
+// A quiet spell this long shows a writer is stuck: a deadlock guard, not a timing.
+constexpr int deadlockGuardMilliseconds = 10000;
+
+// What a descriptor delivers, as it comes: until its end, or until nothing more
+// arrives for the given time (0: what is there now).
+std::string readFromProgram(pollfd output, int quietMilliseconds) {
     std::array<char, 4096> buffer{};
     std::string got;
-    while (got.size() < wanted && poll(&output, 1, deadlockGuardMilliseconds) == 1) {
+    while (poll(&output, 1, quietMilliseconds) == 1) {
         const ssize_t count = read(output.fd, buffer.data(), buffer.size());
         if (count <= 0) {
             break;
@@ -209,7 +219,11 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
             posix_spawn_file_actions_adddup2(&actions, pipeEnds.front(), STDIN_FILENO);
             break;
     }
-    if (row.stdoutSetup == Output::Closed) {
+    if (row.stdoutSetup == Output::BrokenPipe) {  // no row needs both pipes
+        EXPECT_EQ(pipe(pipeEnds.data()), 0);
+        close(std::exchange(pipeEnds.front(), -1));
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds.back(), STDOUT_FILENO);
+    } else if (row.stdoutSetup == Output::Closed) {
         posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
     } else {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
@@ -217,8 +231,9 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
     }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    // Beyond the limit a write fails (EFBIG) instead of raising SIGXFSZ. The
-    // child inherits both settings; this process takes its own back at once.
+    // Beyond the limit a write fails (EFBIG) instead of raising SIGXFSZ; SIGPIPE
+    // as a shell leaves it. The child inherits these settings; this process
+    // takes its own back at once.
     rlimit previous{};
     getrlimit(RLIMIT_FSIZE, &previous);
     rlimit fileSize = previous;
@@ -227,16 +242,19 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
         fileSize.rlim_cur = row.output.size();
     }
     const auto oldHandler = std::signal(SIGXFSZ, limited ? SIG_IGN : SIG_DFL);
+    const auto oldPipeHandler = std::signal(SIGPIPE, SIG_DFL);
     setrlimit(RLIMIT_FSIZE, &fileSize);
     const pid_t pid = spawn(actions);
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, oldHandler);
+    std::signal(SIGPIPE, oldPipeHandler);
     posix_spawn_file_actions_destroy(&actions);
 
-    EXPECT_EQ(exitStatus(pid), row.error.empty() ? 0 : 1);
+    const bool brokenPipe = row.stdoutSetup == Output::BrokenPipe;
+    EXPECT_EQ(exitStatus(pid), brokenPipe ? 128 + SIGPIPE : row.error.empty() ? 0 : 1);
     std::string output = readFile(outPath);
     if (shared >= 0) {  // what `cat` would find after clock12
-        output += readFromProgram({shared, POLLIN, 0}, std::string::npos);
+        output += readFromProgram({shared, POLLIN, 0}, deadlockGuardMilliseconds);
     }
     EXPECT_EQ(output, row.output);
     EXPECT_EQ(readFile(errPath), row.error);
@@ -254,62 +272,124 @@ std::string rowName(const testing::TestParamInfo<Row>& row) { return row.param.n
 
 INSTANTIATE_TEST_SUITE_P(Clock12, Dialogue, testing::ValuesIn(rows()), rowName);
 
-// Nothing arrives for a moment. Sound on any machine, however slow: a correct
-// program is blocked reading its reply, and cannot write until it is sent.
-bool staysQuiet(pollfd output) {
-    constexpr int quietMilliseconds = 100;
-    return poll(&output, 1, quietMilliseconds) == 0;
-}
-
-struct Step {
-    std::string prompt;
-    std::string reply;
+// The docs' sample sessions: after a "$ " line in a console block (Markdown) or
+// an unfilled block (man page), what the console shows.
+struct Session {
+    std::string command;
+    std::string screen;
 };
 
-// The conversation as a person at a terminal has it: each prompt arrives and
-// then nothing more until it is answered, and the answer lines arrive and the
-// program ends while its input is still open.
-TEST(Dialogue, ConversationAsAPersonHasIt) {
+std::vector<Session> sessions(const std::string& path) {
+    std::ifstream document(path);
+    std::vector<Session> found;
+    bool inBlock = false;
+    bool inSession = false;
+    for (std::string line; std::getline(document, line);) {
+        const bool opens = line == "```console" || line == ".nf";
+        if (opens || line == "```" || line == ".fi") {
+            inBlock = opens;
+            inSession = false;
+        } else if (inSession) {
+            found.back().screen += line + "\n";
+        } else if (inBlock && line.starts_with("$ ")) {
+            found.push_back({line.substr(2), ""});
+            inSession = true;
+        }
+    }
+    return found;
+}
+
+// Each line typed only once the program waits for it, or, for "echo WORDS |
+// clock12", the words piped in at once: the console must show exactly the
+// session, and the program end with status 0.
+void replay(const Session& session) {
+    const auto bar = session.command.find(" | ");
+    const bool piped = session.command.starts_with("echo ") && bar != std::string::npos;
+    const std::string program = piped ? session.command.substr(bar + 3) : session.command;
+    ASSERT_TRUE(program == "clock12" || program.ends_with("/clock12")) << session.command;
     std::array<int, 2> toProgram{-1, -1};
     std::array<int, 2> fromProgram{-1, -1};
-    ASSERT_EQ(pipe(toProgram.data()), 0);
-    ASSERT_EQ(pipe(fromProgram.data()), 0);
-    const auto [programInput, replies] = toProgram;
-    const auto [answers, programOutput] = fromProgram;
-
+    ASSERT_EQ(pipe(toProgram.data()) | pipe(fromProgram.data()), 0);
+    const auto [programInput, keys] = toProgram;
+    const auto [console, programOutput] = fromProgram;
     posix_spawn_file_actions_t actions{};
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, programInput, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, programOutput, STDOUT_FILENO);
-    for (const int fd : {programInput, replies, answers, programOutput}) {
+    for (const int fd : {programInput, keys, console, programOutput}) {
         posix_spawn_file_actions_addclose(&actions, fd);
     }
     const pid_t pid = spawn(actions);
     posix_spawn_file_actions_destroy(&actions);
     close(programInput);
     close(programOutput);
-    const pollfd output{answers, POLLIN, 0};
-
-    const std::array<Step, 3> steps{{{"Enter time (24-hour format):\nHours: ", "13\n"},
-                                     {"Minutes: ", "5\n"},
-                                     {"Seconds: ", "9\n"}}};
-    bool answered = true;
-    for (const Step& step : steps) {
-        EXPECT_EQ(readFromProgram(output, step.prompt.size()), step.prompt);
-        EXPECT_TRUE(staysQuiet(output)) << "written before the reply to " << step.prompt;
-        answered = !HasFailure() && write(replies, step.reply.data(), step.reply.size()) ==
-                                        static_cast<ssize_t>(step.reply.size());
-        if (!answered) {
-            break;
+    // Until the program has taken all that was typed and sleeps in a read of its
+    // input pipe (true), or has ended. Where the system does not say where a
+    // process sleeps, a quiet moment stands in.
+    const auto waitsForInput = [pid, typing = keys] {
+        for (int round = 0; round < 10000; ++round, usleep(1000)) {
+            siginfo_t ended{};
+            std::string where;
+            int untaken = 0;
+            waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+            if (ended.si_pid == pid) {
+                return false;
+            }
+            if (!(std::ifstream("/proc/" + std::to_string(pid) + "/wchan") >> where)) {
+                return usleep(100000) == 0;
+            }
+            if (ioctl(typing, FIONREAD, &untaken) == 0 && untaken == 0 &&
+                where.ends_with("pipe_read")) {
+                return true;
+            }
         }
+        return false;
+    };
+    std::string screen;
+    std::string typed = piped ? session.command.substr(5, bar - 5) + "\n" : "";
+    while (write(keys, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size()) &&
+           !piped && waitsForInput()) {
+        // It sleeps in a read, so all it wrote is in the pipe; the rest of the
+        // line there is what the person types, echoed where it is typed.
+        screen += readFromProgram({console, POLLIN, 0}, 0);
+        ASSERT_TRUE(session.screen.starts_with(screen) && screen.size() < session.screen.size())
+            << session.command << " waits for input, having shown:\n"
+            << screen;
+        const std::size_t lineEnd = session.screen.find('\n', screen.size()) + 1;
+        typed = session.screen.substr(screen.size(), lineEnd - screen.size());
+        screen += typed;
     }
-    if (answered) {
-        EXPECT_EQ(readFromProgram(output, std::string::npos),
-                  "12-Hour Format: 01:05:09 PM\n24-Hour Format: 13:05:09\n");
-    }
-    close(replies);  // only now, or when stuck, does the program see the end of input
-    close(answers);
-    EXPECT_EQ(exitStatus(pid), 0);
+    close(keys);  // only now, or when stuck, does the program see the end of input
+    screen += readFromProgram({console, POLLIN, 0}, deadlockGuardMilliseconds);
+    close(console);
+    EXPECT_EQ(screen, session.screen) << session.command;
+    EXPECT_EQ(exitStatus(pid), 0) << session.command;
 }
+
+// The docs given at build time, or the one that CLOCK12_DOCUMENT names, such
+// as an installed man page: each shows a session, and every session replays.
+std::vector<std::string> documents() {
+    const char* const document = std::getenv("CLOCK12_DOCUMENT");
+    return document != nullptr ? std::vector<std::string>{document}
+                               : std::vector<std::string>{CLOCK12_DOCUMENTS};
+}
+
+class Docs : public testing::TestWithParam<std::string> {};
+
+TEST_P(Docs, SessionsAreWhatTheProgramShows) {
+    const std::vector<Session> found = sessions(GetParam());
+    EXPECT_FALSE(found.empty()) << GetParam() << " shows no session";
+    for (const Session& session : found) {
+        replay(session);
+    }
+}
+
+std::string documentName(const testing::TestParamInfo<std::string>& document) {
+    std::string name = document.param.substr(document.param.rfind('/') + 1);
+    std::ranges::replace(name, '.', '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Clock12, Docs, testing::ValuesIn(documents()), documentName);
 
 }  // namespace
