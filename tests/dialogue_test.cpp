@@ -303,7 +303,8 @@ void replay(const std::string& command, const std::string& shown) {
                 return false;
             }
             if (!(std::ifstream("/proc/" + std::to_string(pid) + "/wchan") >> where)) {
-                return usleep(100000) == 0;
+                usleep(100000);  // no word from the system: a quiet moment
+                return true;
             }
             if (ioctl(typing, FIONREAD, &untaken) == 0 && untaken == 0 &&
                 where.ends_with("pipe_read")) {
