@@ -1,6 +1,9 @@
-# Shared by the cmake/<triple>.cmake toolchain files: Debian's cross compiler
-# for clock12_triple, and qemu-user to run what it builds (tests included).
+# Cross-builds for Linux on another CPU: Debian's cross compiler for the GNU
+# triple CLOCK12_TRIPLE (the preset's name), and qemu-user to run what it builds
+# (tests included). Debian: g++-TRIPLE, qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
-string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${clock12_triple})
-set(CMAKE_CXX_COMPILER ${clock12_triple}-g++)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${clock12_qemu} -L /usr/${clock12_triple})
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CLOCK12_TRIPLE)
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${CLOCK12_TRIPLE})
+string(REGEX REPLACE "^i.86$" "i386" qemu ${CMAKE_SYSTEM_PROCESSOR})
+set(CMAKE_CXX_COMPILER ${CLOCK12_TRIPLE}-g++)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${qemu} -L /usr/${CLOCK12_TRIPLE})
