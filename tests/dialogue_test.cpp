@@ -42,22 +42,22 @@ std::string readFile(const std::string& path) {
 }
 
 // The program that CLOCK12_PROGRAM names, or the one built here.
-std::string program() {
+std::string namedProgram() {
     const char* const named = std::getenv("CLOCK12_PROGRAM");
     return named != nullptr ? named : "";
 }
 
 // A Windows program (clock12.exe) runs under Wine, and writes CRLF line ends.
-bool onWindows() { return program().ends_with(".exe"); }
+bool onWindows() { return namedProgram().ends_with(".exe"); }
 
 // Starts clock12, through the emulator of a cross-build or Wine, with the given
 // descriptor set-up; returns its process id.
 pid_t spawn(const posix_spawn_file_actions_t& actions) {
     std::vector<std::string> command{CLOCK12_COMMAND};
     if (onWindows()) {
-        command = {"wine", program()};
-    } else if (!program().empty()) {
-        command = {program()};
+        command = {"wine", namedProgram()};
+    } else if (!namedProgram().empty()) {
+        command = {namedProgram()};
     }
     std::vector<char*> argv(command.size() + 1, nullptr);
     // Not const: posix_spawn wants char*, which only a mutable string's data() gives.
@@ -99,6 +99,7 @@ struct Row {
     // GCC 12 counts it missing from the rows that leave it out.
     std::string error = {};  // NOLINT(readability-redundant-member-init)
     // Where Windows differs by nature: what arrives there, then its standard error.
+    // NOLINTNEXTLINE(readability-redundant-member-init): as for error
     std::optional<std::pair<std::string, std::string>> windows = {};
 };
 
