@@ -23,7 +23,7 @@ function(clock12_try result why source)
   set(${why} "${diagnostic}" PARENT_SCOPE)
 endfunction()
 
-# Yes only if a guarded local array compiles and links with the flag and no tool
+# Yes only if probe.cpp, a guarded local array, compiles and links with the flag and no tool
 # warns: a toolchain may accept a flag and lack its runtime, and a linker may
 # warn that it ignored one and go on without it.
 function(clock12_probe kind flag)
@@ -35,9 +35,8 @@ function(clock12_probe kind flag)
     else()
       set(options LINK_OPTIONS LINKER:${flag})
     endif()
-    clock12_try(accepted why
-      "int main(int argc, char**) { volatile char buffer[64] = {}; buffer[argc] = 1; return buffer[0]; }"
-      ${options})
+    file(READ ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/probe.cpp source)
+    clock12_try(accepted why "${source}" ${options})
     set(${found} ${accepted} CACHE INTERNAL "Whether the toolchain takes ${flag}")
     if(accepted)
       message(CHECK_PASS "yes")
