@@ -65,8 +65,12 @@ about() {
 # A COMMAND (LABEL) has each flag (A|B: either) as the last word about its
 # option, or a stronger one: nothing later undoes or weakens it.
 checkWords() {
-    local label=$1 words=${2//-Wl,/} flag one word last
-    words=${words//,/ } words=${words//-z /-z}
+    local label=$1 words='' flag one word last
+    for word in $2; do
+        [[ $word != -Wl,* ]] || word=${word//,/ }
+        words+=" ${word#-Wl }"
+    done
+    words=${words//-z /-z}
     for flag in "${@:3}"; do
         for one in ${flag//|/ }; do
             one=${one#-Wl,} one=${one/#-z,/-z} last=
