@@ -13,8 +13,9 @@ cpus=("aarch64-linux-gnu|arm64|AArch64" "s390x-linux-gnu|s390x|IBM S/390" "i686-
 options=(-std=c++20 -Wall -Wextra -Wpedantic -Wconversion -Wshadow)
 pic="-fPIE|-fPIC"
 hardening=(-fstack-protector-strong -fstack-clash-protection -D_FORTIFY_SOURCE=3)
-# How the release binary is linked.
-linking=(-static-pie "-Wl,-z,relro" "-Wl,-z,now" "-Wl,-z,noexecstack" "-Wl,--gc-sections" "-Wl,-z,pack-relative-relocs")
+# How every binary is hardened at link time, and what the release adds.
+linkHardening=("-Wl,-z,relro" "-Wl,-z,now" "-Wl,-z,noexecstack")
+linking=(-static-pie "${linkHardening[@]}" "-Wl,--gc-sections" "-Wl,-z,pack-relative-relocs")
 # The README's run and test commands, which its first screen must give.
 runCommand='cmake --workflow --preset release && ./build/release/clock12'
 testCommand='cmake --workflow --preset check'
