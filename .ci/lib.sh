@@ -20,10 +20,7 @@ linking=(-static-pie "${linkHardening[@]}" "-Wl,--gc-sections" "-Wl,-z,pack-rela
 runCommand='cmake --workflow --preset release && ./build/release/clock12'
 testCommand='cmake --workflow --preset check'
 
-fail() {
-    echo "ci: $*" >&2
-    exit 1
-}
+fail() { echo "ci: $*" >&2; exit 1; }
 
 # However the script ends: what atExit was given, .ci/run's audit in its own
 # process, and the scratch folder removed.
@@ -66,7 +63,7 @@ about() {
 # A COMMAND (LABEL) has each flag (A|B: either) as the last word about its
 # option, or a stronger one: nothing later undoes or weakens it.
 checkWords() {
-    local label=$1 words='' flag one word last
+    local label=$1 words='' flag one word last want
     for word in $2; do
         [[ $word != -Wl,* ]] || word=${word//,/ }
         words+=" ${word#-Wl }"
@@ -75,8 +72,7 @@ checkWords() {
     for flag in "${@:3}"; do
         for one in ${flag//|/ }; do
             one=${one#-Wl,} one=${one/#-z,/-z} last=
-            about "$one"
-            local want=$key
+            about "$one"; want=$key
             for word in $words; do about "$word"; [[ $key != "$want" ]] || last=$word; done
             [[ $last == "$one" || " -fstack-protector-all -fcf-protection=full " == *" $last "* ]] && continue 2
         done
@@ -122,11 +118,11 @@ checkBinary() {
 
 isX86() { [[ $1 == *X86-64 || $1 == "Intel 80386" ]]; }
 
+# FILE has sections, and no symbol table among them.
 checkStripped() {
     local sections
     sections=$(readelf -SW "$1")
-    grep -q ' \.text ' <<<"$sections" || fail "$1 has no sections to look at"
-    ! grep -q ' \.symtab ' <<<"$sections" || fail "$1 is not stripped"
+    [[ $sections == *' .text '* && $sections != *' .symtab '* ]] || fail "$1 is not stripped"
 }
 
 # CTest's own listing of BUILD gives every test a timeout; sets $tests, their count.
