@@ -22,25 +22,20 @@ testCommand='cmake --workflow --preset check'
 
 fail() { echo "ci: $*" >&2; exit 1; }
 
-# However the script ends: what atExit was given, .ci/run's audit in its own
-# process, and the scratch folder removed.
+# However the script ends: what atExit was given, and the scratch folder removed.
 scratch=$(mktemp -d)
 cleanups=()
 atExit() { cleanups+=("$1"); }
 finish() {
     local status=$? cleanup
     for cleanup in "${cleanups[@]}"; do eval "$cleanup" || echo "ci: '$cleanup' failed" >&2; done
-    [[ ${runPid:-} != "$$" ]] || audit "$status" || status=1
     rm -rf "$scratch"
     exit "$status"
 }
 trap finish EXIT
 
-# A step's last word: .ci/run fails unless each step it names says it.
-passed() {
-    echo "${BASH_SOURCE[1]##*/}" >>"${CLOCK12_CI_LEDGER:-/dev/null}"
-    echo "ci: step ${BASH_SOURCE[1]##*/} passed"
-}
+# A step's last word: .ci/run fails unless each step says it.
+passed() { echo "${0##*/}" >>"${CLOCK12_CI_LEDGER:-/dev/null}"; echo "ci: step ${0##*/} passed"; }
 
 # Runs a command, shows and keeps its $output; a warning, not in the tree's
 # path, fails it.
@@ -133,14 +128,6 @@ checkTimeouts() {
     ((tests > 0)) || fail "$1 lists no tests"
     untimed=$(jq -r '.tests[] | select(any(.properties[]?; .name == "TIMEOUT" and .value > 0) | not) | .name' <<<"$listing")
     [[ -z $untimed ]] || fail "tests without a timeout in $1: $untimed"
-}
-
-# The man page PAGE's header carries VERSION and a date.
-checkManHeader() {
-    local header
-    header=$(grep -m1 '^\.TH ' "$1") || fail "$1 has no header"
-    [[ $header =~ ^\.TH\ CLOCK12\ 1\ ([0-9]{4}-[0-9]{2}-[0-9]{2})\ \"clock12\ "$2"\" ]] &&
-        date -d "${BASH_REMATCH[1]}" >/dev/null || fail "$1 has no version $2 and date: $header"
 }
 
 # A preset's suite: the units' flags, every test listed run and passed, each
