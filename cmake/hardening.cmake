@@ -23,9 +23,10 @@ function(clock12_try result why source)
   set(${why} "${diagnostic}" PARENT_SCOPE)
 endfunction()
 
-# Yes only if probe.cpp, a guarded local array, compiles and links with the flag and no tool
-# warns: a toolchain may accept a flag and lack its runtime, and a linker may
-# warn that it ignored one and go on without it.
+# Yes only if probe.cpp, a guarded local array, compiles and links with the flag
+# and no tool warns: a toolchain may accept a flag and lack its runtime, and a
+# linker may warn that it ignored one and go on without it.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/probe.cpp clock12_probe_source)
 function(clock12_probe kind flag)
   string(MAKE_C_IDENTIFIER "CLOCK12_HAS${flag}" found)
   if(NOT DEFINED ${found})
@@ -35,8 +36,7 @@ function(clock12_probe kind flag)
     else()
       set(options LINK_OPTIONS LINKER:${flag})
     endif()
-    file(READ ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/probe.cpp source)
-    clock12_try(accepted why "${source}" ${options})
+    clock12_try(accepted why "${clock12_probe_source}" ${options})
     set(${found} ${accepted} CACHE INTERNAL "Whether the toolchain takes ${flag}")
     if(accepted)
       message(CHECK_PASS "yes")
