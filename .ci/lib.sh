@@ -133,6 +133,16 @@ checkTimeouts() {
     [[ -z $untimed ]] || fail "tests without a timeout in $1: $untimed"
 }
 
+# Each test of BUILD running clock12 fails with its expectation altered.
+altered() {
+    local part report
+    for part in output error status; do
+        report=$(CLOCK12_ALTER=$part ctest --test-dir "$1" -R '^Clock12/' -j4 2>&1) || true
+        grep -Eq '^0% tests passed, ([0-9]+) tests failed out of \1$' <<<"$report" ||
+            fail "$1: tests pass with their $part altered: $(grep ' Passed ' <<<"$report")"
+    done
+}
+
 # A preset's suite: the units' flags, every test listed run and passed, each
 # with a timeout, more than one started before the first ended.
 suite() {

@@ -38,8 +38,6 @@ TEST(PrintTwelveHour, IgnoresTheFormatLeftOnTheStream) {
         std::cout.width(format.width);
         time.printTwelveHour();
         std::cout.rdbuf(console);
-        std::cout.flags(fresh);
-        std::cout.fill(' ');
         EXPECT_EQ(captured.str(), "12-Hour Format: 01:05:100 PM\n") << format.name;
     }
 }
