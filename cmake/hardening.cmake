@@ -1,4 +1,4 @@
-# The hardening and size flags of clock12_options (see CONTRIBUTING.md).
+# The hardening and size flags of clock12_options.
 option(CLOCK12_REQUIRE_HARDENING "Stop when the toolchain refuses a probed flag" OFF)
 
 # Sets RESULT to whether SOURCE compiles and links with the try_compile options

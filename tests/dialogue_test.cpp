@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-// POSIX leaves this declaration to the program; glibc repeats it only as an extension.
+// POSIX leaves this declaration to the program; glibc has it only as an extension.
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-redundant-declaration)
 extern "C" char** environ;
 
@@ -83,7 +83,7 @@ int exitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The program reads no variable: its locale, time zone and a crowd are set against it.
+// The program reads no variable: set its locale, time zone and a crowd against it.
 void setEnvironmentAgainst(const char* locale) {
     for (const char* name : {"LANG", "LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE",
                              "LC_MONETARY", "LC_MESSAGES", "LC_PAPER", "LC_NAME", "LC_ADDRESS",
@@ -330,7 +330,7 @@ INSTANTIATE_TEST_SUITE_P(Clock12, Dialogue, testing::ValuesIn(rows()),
                          [](const auto& row) { return row.param.name; });
 
 // Each document's sessions as rows (command, words piped in, console): a "$ " line opening
-// a Markdown console block or a man page's unfilled one, then what the console shows.
+// a Markdown console block or a man page's unfilled one, then the console.
 std::vector<Row> sessions() {
     const std::regex session(R"((?:^|\n)(?:```console|\.nf)\n\$ ((?:echo ([^\n|]*) \| )?[^\n]*)\n)"
                              R"(([\s\S]*?\n)(?:```|\.fi)\n)");
@@ -379,11 +379,12 @@ TEST_P(Docs, ShowWhatTheProgramShows) {
     close(programInput);
     close(programOutput);
     // Until it has taken all typed and sleeps reading its input (true), or has ended; where
-    // the system does not say what call it sleeps in, a quiet moment will do.
+    // the system does not say, a quiet moment will do.
     const auto waitsForInput = [pid, typing = keys] {
         const std::string process = "/proc/" + std::to_string(pid) + "/";
         for (int round = 0; round < 10000; ++round, usleep(1000)) {
             siginfo_t ended{};
+            std::string where;
             std::string call;
             int fd = -1;
             std::array<struct stat, 2> files{};  // what it reads, its input
@@ -393,12 +394,13 @@ TEST_P(Docs, ShowWhatTheProgramShows) {
                 return false;
             }
             std::ifstream calls(process + "syscall");  // "running", or call and arguments
-            if (!(calls >> call)) {
+            if (!(std::ifstream(process + "wchan") >> where) || !(calls >> call)) {
                 usleep(100000);  // no word from the system: a quiet moment
                 return true;
             }
-            // Its input is descriptor 0, which Wine reads through a copy.
-            if (calls >> std::hex >> fd && ioctl(typing, FIONREAD, &untaken) == 0 && untaken == 0 &&
+            // Asleep reading its input, descriptor 0 (through a copy under Wine).
+            if (where.ends_with("pipe_read") && calls >> std::hex >> fd &&
+                ioctl(typing, FIONREAD, &untaken) == 0 && untaken == 0 &&
                 stat((process + "fd/" + std::to_string(fd)).c_str(), &files.front()) == 0 &&
                 stat((process + "fd/0").c_str(), &files.back()) == 0 &&
                 files.front().st_ino == files.back().st_ino) {
