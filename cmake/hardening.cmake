@@ -67,7 +67,9 @@ endif()
 foreach(flag -z,relro,-z,now -z,noexecstack --gc-sections -z,pack-relative-relocs)
   clock12_probe(LINK ${flag})
 endforeach()
-# Fortification works on optimised code only; -U first, as some compilers set a
-# level. Not probed: a C library without level 3 takes it as the highest it has.
+# Fortification works on optimised code only, so not in Debug; a packager's own
+# build type (Debian's None) brings its optimisation. -U first, as some compilers
+# and distributions set a level. Not probed: a C library without level 3 takes it
+# as the highest it has.
 target_compile_options(clock12_options INTERFACE
-  "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3>")
+  "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3>")

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# The checks beyond the dialogue, each on what users get and each a CTest label
+# of its own (tests/CMakeLists.txt): ctest --preset check -L CHECK.
+# Usage: tests/checks.sh CHECK SOURCE BUILD
+set -euo pipefail
+check=$1
+source=$2
+build=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+fail() {
+    echo "$check: $*" >&2
+    exit 1
+}
+
+# BUILD's binary as checksec, pesec and readpe read it; each of its compile
+# commands as the compiler itself reads it, so that no later flag undoes one.
+hardening() {
+    local report command directory macros settled
+    if [[ -f $build/clock12.exe ]]; then
+        windows "$build/clock12.exe"
+    else
+        report=$(checksec --format=json --file="$build/clock12")
+        for want in '"relro":"full"' '"canary":"yes"' '"nx":"yes"' '"pie":"yes"'; do
+            [[ $report == *"$want"* ]] || fail "checksec finds no $want: $report"
+        done
+    fi
+    jq -r '.[] | .directory, .command' "$build/compile_commands.json" >"$scratch/commands"
+    while read -r directory && read -r command; do
+        command=${command%% -o *}
+        macros=$(cd "$directory" && eval "$command -dM -E -x c++ /dev/null")
+        settled=$(cd "$directory" && eval "$command -Q --help=common --help=warnings -fsyntax-only -x c++ /dev/null")
+        [[ $macros == *"_FORTIFY_SOURCE 3"* ]] || fail "$command: not fortified at level 3"
+        [[ $macros =~ __SSP_(STRONG|ALL)__ ]] || fail "$command: no strong stack protector"
+        [[ $macros =~ __PI[EC]__|_WIN32 ]] || fail "$command: not position-independent"
+        [[ $macros =~ __CET__\ 3|_WIN32 || ! $macros =~ __x86_64__|__i386__ ]] ||
+            fail "$command: no full control-flow protection"
+        [[ $macros == *"__cplusplus 202002L"* ]] || fail "$command: not C++20"
+        for option in -fstack-clash-protection -Wextra -Wpedantic -Wconversion -Wshadow; do
+            grep -Eq -- "^\s+$option\s+\[enabled\]" <<<"$settled" || fail "$command: no $option"
+        done
+    done <"$scratch/commands"
+    echo "$build: hardened, every compile command as its compiler reads it"
+}
+
+# A console program with a randomised base and no executable data, needing only
+# the DLLs that ship with Windows.
+windows() {
+    local characteristics dlls foreign
+    grep -Eq 'ASLR: +yes' <<<"$(pesec "$1")" || fail "$1 has no randomised base"
+    grep -Eq 'DEP/NX: +yes' <<<"$(pesec "$1")" || fail "$1 has executable data"
+    grep -q 'IMAGE_SUBSYSTEM_WINDOWS_CUI' <<<"$(readpe -h optional "$1")" ||
+        fail "$1 is not a console program"
+    # readpe 0.81 does not name HIGH_ENTROPY_VA, so its bit (0x20) is read here.
+    characteristics=$(readpe -h optional "$1" | sed -n 's/^ *DLL characteristics: *//p')
+    ((characteristics & 0x20)) || fail "$1 has a randomised base of 32 bits only"
+    dlls=$(readpe -i "$1" | sed -n 's/^        Name: *//p')
+    foreign=$(grep -Eiv '^(kernel32|advapi32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$' <<<"$dlls") ||
+        true
+    [[ -n $dlls && -z $foreign ]] || fail "$1 needs DLLs that Windows does not ship: $foreign"
+}
+
+# The man page is clean and dated, names this version, and lists the messages
+# clock12 writes; the README's first screen, and CONTRIBUTING's tables, are the
+# build's own.
+# shellcheck disable=SC2016 # the backticks are Markdown's, not the shell's
+docs() {
+    local page=$build/clock12.1 lint version listed written status=0
+    lint=$(mandoc -T lint -W warning "$page") || fail "mandoc finds: $lint"
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    grep -q "^\.TH CLOCK12 1 .* \"clock12 $version\"" "$page" || fail "$page is not of $version"
+    listed=$(sed -n '/^\.SH DIAGNOSTICS/,/^\.SH/ s/^\.B //p' "$page")
+    written=$("$build/clock12" 2>&1 >&- <&-) || status=$?
+    [[ $written == "$listed" && $status == 1 ]] || fail "$page lists other messages than: $written"
+    cd "$source"
+    for line in '    cmake --workflow --preset release && ./build/release/clock12' \
+        '    cmake --workflow --preset check'; do
+        head -n 40 README.md | grep -qxF -- "$line" || fail "the README's first screen lacks $line"
+    done
+    cmake -S . -B "$scratch/plain" -G Ninja >/dev/null
+    same options "$(sed -n 's/^| `\([A-Z0-9_]*\)` | `\([A-Za-z]*\)`.*/\1 \2/p' CONTRIBUTING.md)" \
+        "$(cmake -L -N "$scratch/plain" | sed -n 's/:\(BOOL\|STRING\)=/ /p')"
+    same presets "$(sed -n '/^| preset /,/^$/ s/^| \([^|]*\)|.*/\1/p' CONTRIBUTING.md |
+        grep -o '`[^`]*`' | tr -d '`')" "$(cmake --list-presets | sed -n 's/^ *"\([^"]*\)".*/\1/p')"
+    same CMake "$(grep -o 'CMake [0-9.]* or' README.md)" \
+        "CMake $(sed -n 's/^cmake_minimum_required(VERSION \(.*\))$/\1/p' CMakeLists.txt) or"
+}
+
+# The docs' WHAT and the build's, one a line, in any order.
+same() {
+    [[ $(sort <<<"$2") == "$(sort <<<"$3")" ]] || fail "the docs' $1: ${2//$'\n'/ }; the build's: ${3//$'\n'/ }"
+}
+
+# Into a home whose path holds a space: exactly the files named, stripped, the
+# man page as built, and its sessions replayed on the installed clock12; then
+# the install's manifest, as the README uninstalls, leaves nothing.
+install() {
+    local prefix="$scratch/home of a user/.local" installed left
+    cmake --install "$build" --strip --prefix "$prefix"
+    installed=$(cd "$prefix" && find . ! -type d | sort)
+    [[ $installed == $'./bin/clock12\n./share/man/man1/clock12.1' ]] || fail "installed: $installed"
+    readelf -SW "$prefix/bin/clock12" | grep -q ' \.text ' || fail "no sections to look at"
+    ! readelf -SW "$prefix/bin/clock12" | grep -q ' \.symtab ' || fail "clock12 is not stripped"
+    cmp "$prefix/share/man/man1/clock12.1" "$build/clock12.1"
+    CLOCK12_PROGRAM=$prefix/bin/clock12 CLOCK12_DOCUMENT=$prefix/share/man/man1/clock12.1 \
+        "$build/tests/clock12_tests" --gtest_filter='Clock12/Console.*' --gtest_brief=1
+    xargs -d '\n' rm -f -- <"$build/install_manifest.txt"
+    left=$(find "$prefix" ! -type d)
+    [[ -z $left ]] || fail "the uninstall left: $left"
+}
+
+# A packager's builds, each without a warning, its tests green and hardened: no
+# preset, with the defaults CONTRIBUTING states; and as a Debian package builds,
+# with its build type and flags (CPPFLAGS with the rest, as debhelper passes
+# them: CMake reads none). Then a compiler that warns of a flag: configure drops
+# it, or stops if told to, and stops again when rerun.
+packaging() {
+    local cxxflags refused
+    packaged plain
+    cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+    CXXFLAGS=$cxxflags LDFLAGS=$(dpkg-buildflags --get LDFLAGS) packaged debian -DCMAKE_BUILD_TYPE=None
+    cat >"$scratch/warns" <<'COMPILER'
+#!/bin/sh
+for word; do
+    [ "$word" != -fstack-clash-protection ] || echo "warning: ignored" >&2
+done
+exec g++ "$@"
+COMPILER
+    chmod +x "$scratch/warns"
+    refused=(-G Ninja -DCMAKE_CXX_COMPILER="$scratch/warns" -DBUILD_TESTING=OFF)
+    cmake -S "$source" -B "$scratch/dropped" "${refused[@]}" >"$scratch/log"
+    grep -q 'Probing -fstack-clash-protection - no' "$scratch/log" ||
+        fail "configure takes a flag the compiler warns of"
+    refused+=(-DCLOCK12_REQUIRE_HARDENING=ON)
+    for run in first rerun; do
+        ! cmake -S "$source" -B "$scratch/refused" "${refused[@]}" >"$scratch/log" 2>&1 ||
+            fail "configure goes on past a refused flag on its $run"
+        grep -q 'refuses -fstack-clash-protection' "$scratch/log" || fail "$(cat "$scratch/log")"
+    done
+}
+
+# Configures, builds and tests NAME, with the options given.
+packaged() {
+    local dir=$scratch/$1
+    cmake -S "$source" -B "$dir" -G Ninja -Werror=dev -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON "${@:2}" >"$scratch/log" || fail "$(cat "$scratch/log")"
+    cmake --build "$dir" >"$scratch/log" || fail "$1 does not build: $(cat "$scratch/log")"
+    ctest --test-dir "$dir" -L 'dialogue|terminal|hardening' -j 2 --output-on-failure
+}
+
+# The release, built from a copy whose path holds a space, at another time, is
+# this build's bytes.
+reproducible() {
+    local copy="$scratch/unknown-warnings ignored/clock12"
+    mkdir -p "$copy"
+    git -C "$source" ls-files -z | (cd "$source" && xargs -0 cp --parents -t "$copy")
+    (cd "$copy" && SOURCE_DATE_EPOCH=86400 cmake --workflow --preset release >"$scratch/log")
+    for file in clock12 clock12.1; do
+        cmp "$build/$file" "$copy/build/release/$file" || fail "$file depends on where it is built"
+    done
+}
+
+"$check"
