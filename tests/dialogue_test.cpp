@@ -19,6 +19,7 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <random>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -34,9 +35,11 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string answer(const std::string& twelveHour, const std::string& twentyFourHour) {
-    return "Enter time (24-hour format):\nHours: Minutes: Seconds: 12-Hour Format: " + twelveHour +
-           "\n24-Hour Format: " + twentyFourHour + "\n";
+// The answer lines, after what the console shows before them.
+std::string answer(
+    const std::string& twelveHour, const std::string& twentyFourHour,
+    const std::string& before = "Enter time (24-hour format):\nHours: Minutes: Seconds: ") {
+    return before + "12-Hour Format: " + twelveHour + "\n24-Hour Format: " + twentyFourHour + "\n";
 }
 
 std::string readFile(const std::string& path) {
@@ -57,19 +60,6 @@ std::string namedProgram() {
 
 // A Windows program (clock12.exe) runs under Wine, and writes CRLF line ends.
 bool onWindows() { return namedProgram().ends_with(".exe"); }
-
-// The program reads no variable: set its locale, time zone and a crowd against it.
-void setEnvironmentAgainst(const char* locale) {
-    for (const char* name : {"LANG", "LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE",
-                             "LC_MONETARY", "LC_MESSAGES", "LC_PAPER", "LC_NAME", "LC_ADDRESS",
-                             "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"}) {
-        setenv(name, locale, 1);
-    }
-    setenv("TZ", "Pacific/Chatham", 1);
-    for (int k = 0; k < 100; ++k) {
-        setenv(("CLOCK12_CROWD_" + std::to_string(k)).c_str(), locale, 1);
-    }
-}
 
 // No AM or PM of its own (de_DE), digits grouped (en_US), and one that does not exist.
 constexpr std::array<const char*, 3> locales{"de_DE.UTF-8", "en_US.UTF-8", "xx_XX.UTF-8"};
@@ -96,7 +86,14 @@ pid_t spawn(const posix_spawn_file_actions_t& actions, const char* locale, short
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETSIGDEF | flags));
-    setEnvironmentAgainst(locale);
+    // The program reads no variable: its locale, time zone and a crowd set against it.
+    for (const char* name : {"LANG", "LC_ALL", "LC_NUMERIC", "LC_TIME"}) {
+        setenv(name, locale, 1);
+    }
+    setenv("TZ", "Pacific/Chatham", 1);
+    for (int k = 0; k < 100; ++k) {
+        setenv(("CLOCK12_CROWD_" + std::to_string(k)).c_str(), locale, 1);
+    }
     pid_t pid = -1;
     EXPECT_EQ(posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), environ), 0);
     posix_spawnattr_destroy(&attributes);
@@ -174,19 +171,12 @@ Row asRun(Row row) {
     return row;
 }
 
-std::string randomBytes() {
-    std::string bytes(4096, '\0');
-    unsigned state = 12345;  // a fixed linear congruential sequence, the same on every run
-    for (char& byte : bytes) {
-        state = (state * 1103515245U) + 12345U;
-        byte = static_cast<char>(state >> 16U);
-    }
-    return bytes;
-}
-
 // Built when the tests are registered, not at static initialisation.
 std::vector<Row> rows() {
     const std::string megabyte(std::size_t{1} << 20U, '1');
+    std::string randomBytes(4096, '\0');
+    // NOLINTNEXTLINE(bugprone-random-generator-seed): the same bytes on every run
+    std::ranges::generate(randomBytes, std::minstd_rand{});
     const std::string zeros = answer("12:00:00 AM", "00:00:00");
     const std::string typical = answer("01:05:09 PM", "13:05:09");
     const std::string unreadable = "clock12: standard input could not be read\n";
@@ -226,7 +216,7 @@ std::vector<Row> rows() {
         {"InputEndsEarly", "13 5", answer("01:05:00 PM", "13:05:00")},
         {"NulBytes", "\0\0\0 1 2"s, zeros},
         {"NulAfterANumber", "13\0 5 9"s, answer("01:00:00 PM", "13:00:00")},
-        {"RandomBytes", randomBytes(), zeros},
+        {"RandomBytes", randomBytes, zeros},
         {"MegabyteOfDigits", megabyte, answer("07:00:00 PM", "2147483647:00:00")},
         {"MegabyteOfWhiteSpace", std::string(std::size_t{1} << 20U, ' ') + "\t\n13 5 9\n", typical},
         // Input the system failed to deliver is not the end of input.
@@ -249,55 +239,49 @@ std::vector<Row> rows() {
 // NOLINTNEXTLINE(readability-identifier-naming)
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
+// An unnamed file in the temporary folder, holding TEXT, open at its start.
+int fileHolding(const std::string& text) {
+    const int fd = open(testing::TempDir().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    EXPECT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    return fd;
+}
+
+// All that FD holds.
+std::string contents(int fd) {
+    lseek(fd, 0, SEEK_SET);
+    return readFromProgram(fd, all, 0);
+}
+
 // One run of the row, its environment set against LOCALE.
 Outcome run(const Row& row, const char* locale) {
-    // Named per process too, so that two builds' suites can run side by side.
-    const std::string base =
-        testing::TempDir() + "clock12_" + std::to_string(getpid()) + "_" + row.name;
-    const std::string inPath = base + ".in";
-    const std::string outPath = base + ".out";
-    const std::string errPath = base + ".err";
-    std::ofstream(inPath, std::ios::binary) << row.input;
-
+    // The input is shared, as in `{ clock12; cat; } < file`.
+    const int input = fileHolding(row.input);
+    const int output = fileHolding("");
+    const int error = fileHolding("");
+    std::array<int, 2> pipeEnds{-1, -1};  // no row needs two pipes
     posix_spawn_file_actions_t actions{};
     posix_spawn_file_actions_init(&actions);
-    // Descriptors the test keeps: the shared input file, or the pipe's ends.
-    int shared = -1;
-    std::array<int, 2> pipeEnds{-1, -1};
-    switch (row.stdinSetup) {
-        case Input::Given:
-            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
-            break;
-        case Input::ThenCat:
-            shared = open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
-            posix_spawn_file_actions_adddup2(&actions, shared, STDIN_FILENO);
-            break;
-        case Input::Closed:
-            posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
-            break;
-        case Input::Directory:
-            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, testing::TempDir().c_str(),
-                                             O_RDONLY | O_DIRECTORY, 0);
-            break;
-        case Input::NonBlockingEmptyPipe:
-            // The writing end stays open, so a read finds nothing yet, not the end.
-            EXPECT_EQ(pipe2(pipeEnds.data(), O_CLOEXEC), 0);
-            EXPECT_EQ(fcntl(pipeEnds.front(), F_SETFL, O_NONBLOCK), 0);
-            posix_spawn_file_actions_adddup2(&actions, pipeEnds.front(), STDIN_FILENO);
-            break;
+    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, error, STDERR_FILENO);
+    if (row.stdinSetup == Input::Closed) {
+        posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+    } else if (row.stdinSetup == Input::Directory) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, testing::TempDir().c_str(),
+                                         O_RDONLY | O_DIRECTORY, 0);
+    } else if (row.stdinSetup == Input::NonBlockingEmptyPipe) {
+        // The writing end stays open, so a read finds nothing yet, not the end.
+        EXPECT_EQ(pipe2(pipeEnds.data(), O_CLOEXEC), 0);
+        EXPECT_EQ(fcntl(pipeEnds.front(), F_SETFL, O_NONBLOCK), 0);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds.front(), STDIN_FILENO);
     }
-    if (row.stdoutSetup == Output::BrokenPipe) {  // no row needs both pipes
+    if (row.stdoutSetup == Output::BrokenPipe) {
         EXPECT_EQ(pipe2(pipeEnds.data(), O_CLOEXEC), 0);
         close(std::exchange(pipeEnds.front(), -1));
         posix_spawn_file_actions_adddup2(&actions, pipeEnds.back(), STDOUT_FILENO);
     } else if (row.stdoutSetup == Output::Closed) {
         posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     // Beyond the limit a write fails (EFBIG) instead of raising SIGXFSZ. The child
     // inherits both; this process takes its own back.
     rlimit previous{};
@@ -314,16 +298,11 @@ Outcome run(const Row& row, const char* locale) {
 
     const bool exempt = onWindows() && *row.notUnderWine != '\0';
     const int exited = exitStatus(pid, exempt ? deadlockGuardMilliseconds : -1);
-    std::string output = readFile(outPath);
-    if (shared >= 0) {  // what `cat` would find after clock12
-        output += readFromProgram(shared, all, deadlockGuardMilliseconds);
-    }
-    for (const int fd : {shared, pipeEnds.front(), pipeEnds.back()}) {
+    // Then what `cat` finds, where the program left the shared input.
+    const std::string rest = row.stdinSetup == Input::ThenCat ? readFromProgram(input, all, 0) : "";
+    Outcome got{contents(output) + rest, contents(error), exited};
+    for (const int fd : {input, output, error, pipeEnds.front(), pipeEnds.back()}) {
         close(fd);  // -1 where unused, which close refuses harmlessly
-    }
-    Outcome got{output, readFile(errPath), exited};
-    for (const std::string& path : {inPath, outPath, errPath}) {
-        std::remove(path.c_str());
     }
     return got;
 }
@@ -348,17 +327,14 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
 INSTANTIATE_TEST_SUITE_P(Clock12, Dialogue, testing::ValuesIn(rows()),
                          [](const auto& row) { return row.param.name; });
 
-// A console session: the words piped in, if any; what the console shows at the
-// end, and the status; each key typed once the console shows what comes before it.
+// A console session: the words piped in, if any; each key typed once the console
+// shows what comes before it; what the console shows at the end, and the status.
 struct Session {
-    std::string name;
-    std::string where;  // the document, line and command, or why it cannot be replayed
+    std::string where;  // the document, line and command, or a name
     std::string piped;
-    std::string screen;
+    std::string screen;  // none: a code block that is not a session
     std::vector<std::pair<std::string, std::string>> keys;  // shown so far, typed
     int status = 0;
-    bool terminalOnly = false;  // keys that only a terminal takes: Ctrl-D, Ctrl-C
-    bool replayable = true;
 };
 
 // Each code block of the docs. A session ("$ clock12" or "$ echo WORDS | clock12",
@@ -375,74 +351,44 @@ std::vector<Session> sessions() {
         const std::string document = std::regex_replace(readFile(path), std::regex(R"(\\-)"), "-");
         std::sregex_iterator at(document.begin(), document.end(), block);
         if (at == std::sregex_iterator()) {
-            found.push_back({"NoSession", path + " shows no session", "", "", {}, 0, false, false});
+            found.push_back({path + " shows no session", "", "", {}});
         }
         for (; at != std::sregex_iterator(); ++at) {
+            const std::string body = at->str(2);
             const auto line =
                 std::count(document.begin(), document.begin() + at->position(2), '\n');
-            Session session{"Session" + std::to_string(found.size() + 1),
-                            path + ":" + std::to_string(line + 1) + ": " + at->str(2),
-                            "",
-                            "",
-                            {}};
+            Session session{
+                path + ":" + std::to_string(line + 1) + ": " + body.substr(0, body.find('\n')),
+                "",
+                "",
+                {}};
             std::smatch words;
-            const std::string body = at->str(2);
-            session.replayable =
-                (at->str(1) == "```console" || at->str(1) == ".nf") &&
-                std::regex_search(body, words, command, std::regex_constants::match_continuous);
-            session.piped = words.length(1) > 0 ? words.str(1) + "\n" : "";
-            session.screen = session.replayable ? words.suffix().str() : body;
+            if ((at->str(1) == "```console" || at->str(1) == ".nf") &&
+                std::regex_search(body, words, command, std::regex_constants::match_continuous)) {
+                session.piped = words.length(1) > 0 ? words.str(1) + "\n" : "";
+                session.screen = words.suffix().str();
+            }
             for (std::size_t end = 0, start = 0;
                  session.piped.empty() &&
                  (end = session.screen.find('\n', start)) != std::string::npos;
                  start = end + 1) {
-                const std::size_t typed = session.screen.rfind(": ", end);
-                if (typed != std::string::npos && typed >= start && typed + 2 < end &&
-                    session.screen.find(':', typed + 1) > end) {
-                    session.keys.emplace_back(session.screen.substr(0, typed + 2),
-                                              session.screen.substr(typed + 2, end - typed - 1));
+                const std::size_t typed = session.screen.rfind(": ", end) + 2;
+                if (typed > start + 1 && typed < end && session.screen.find(':', typed) > end) {
+                    session.keys.emplace_back(session.screen.substr(0, typed),
+                                              session.screen.substr(typed, end + 1 - typed));
                 }
             }
             found.push_back(session);
         }
     }
-    const std::string heading = "Enter time (24-hour format):\nHours: ";
-    const std::string thirteen = heading + "13\nMinutes: ";
-    const auto endsAt = [](const std::string& shown, const std::string& twelveHour,
-                           const std::string& twentyFourHour) {
-        return shown + "Seconds: 12-Hour Format: " + twelveHour +
-               "\n24-Hour Format: " + twentyFourHour + "\n";
-    };
-    std::vector<Session> atATerminal{
-        {"CtrlDAtHours", "", "", answer("12:00:00 AM", "00:00:00"), {{heading, "\x04"}}},
-        {"CtrlDAtMinutes",
-         "",
-         "",
-         endsAt(thirteen, "01:00:00 PM", "13:00:00"),
-         {{heading, "13\n"}, {thirteen, "\x04"}}},
-        {"CtrlDAtSeconds",
-         "",
-         "",
-         endsAt(thirteen + "5\n", "01:05:00 PM", "13:05:00"),
-         {{heading, "13\n"}, {thirteen, "5\n"}, {thirteen + "5\nSeconds: ", "\x04"}}},
-        {"CtrlDTwiceAfterTypedText",
-         "",
-         "",
-         endsAt(heading + "1Minutes: ", "01:00:00 AM", "01:00:00"),
-         {{heading, "1\x04"}, {heading + "1", "\x04"}}},
-        {"CtrlCAtHours", "", "", heading + "^C", {{heading, "\x03"}}, 128 + SIGINT},
-    };
-    for (Session& session : atATerminal) {
-        session.where = session.name;
-        session.terminalOnly = true;
-        found.push_back(session);
-    }
     return found;
 }
 
-// SESSION as its console shows it: CRLF for each LF at a terminal, and from a
-// Windows program, which takes CRLF as typed too.
-Session asShown(Session session, bool terminal) {
+// SESSION at a terminal, or through pipes: what it shows, and what it should. Each
+// key is typed once the console shows what comes before it, so a prompt must show
+// before its read waits. A terminal shows CRLF for each LF; Windows writes it and
+// takes it as typed.
+std::pair<Outcome, Outcome> replay(Session session, bool terminal) {
     if (terminal || onWindows()) {
         session.screen = crlf(session.screen);
         for (auto& [shown, typed] : session.keys) {
@@ -450,12 +396,6 @@ Session asShown(Session session, bool terminal) {
             typed = onWindows() ? crlf(typed) : typed;
         }
     }
-    return session;
-}
-
-// SESSION at a terminal, or through pipes. Each key is typed once the console
-// shows what comes before it, so a prompt must show before its read waits.
-Outcome replay(const Session& session, bool terminal) {
     std::array<int, 2> input{-1, -1};    // the words piped in, or the keys typed
     std::array<int, 2> console{-1, -1};  // the terminal's two sides, or a pipe
     EXPECT_EQ(pipe2(input.data(), O_CLOEXEC), 0);
@@ -496,24 +436,20 @@ Outcome replay(const Session& session, bool terminal) {
     close(input.back());  // only now, or when stuck, does the program see the end of input
     screen += readFromProgram(console.front(), all, deadlockGuardMilliseconds);
     close(console.front());  // a program still waiting at the terminal is hung up on
-    return {screen, "", exitStatus(pid, deadlockGuardMilliseconds)};
+    return {{screen, "", exitStatus(pid, deadlockGuardMilliseconds)},
+            {session.screen, "", session.status}};
 }
 
-// At a terminal, then through pipes, where the program takes its keys: the console,
-// where both streams arrive, shows just the session. Wine draws a terminal with
-// escape sequences of its own, so Windows is replayed through pipes only.
-class Console : public testing::TestWithParam<Session> {};
-TEST_P(Console, ShowsWhatTheDocsShow) {
-    const Session& session = GetParam();
-    ASSERT_TRUE(session.replayable) << session.where << "is not a session that can be replayed";
-    if (onWindows() && session.terminalOnly) {
-        GTEST_SKIP() << "Wine draws a terminal with escape sequences of its own";
-    }
+// At a terminal, then through pipes: the console, where both streams arrive, shows
+// just the session. Wine draws a terminal with escape sequences of its own, so a
+// Windows program is replayed through pipes only.
+class Docs : public testing::TestWithParam<Session> {};
+TEST_P(Docs, ShowWhatTheProgramShows) {
+    ASSERT_FALSE(GetParam().screen.empty()) << GetParam().where << ": not a session to replay";
     for (const bool terminal : {true, false}) {
-        if (terminal ? !onWindows() : !session.terminalOnly) {
-            const Session shown = asShown(session, terminal);
-            EXPECT_EQ(replay(shown, terminal), Outcome(shown.screen, "", shown.status))
-                << shown.where << (terminal ? "at a terminal" : "through pipes");
+        if (!terminal || !onWindows()) {
+            const auto [got, expected] = replay(GetParam(), terminal);
+            EXPECT_EQ(got, expected) << GetParam().where << (terminal ? ", at a terminal" : "");
         }
     }
 }
@@ -521,7 +457,38 @@ TEST_P(Console, ShowsWhatTheDocsShow) {
 // NOLINTNEXTLINE(readability-identifier-naming): as for a row
 void PrintTo(const Session& session, std::ostream* out) { *out << session.where; }
 
-INSTANTIATE_TEST_SUITE_P(Clock12, Console, testing::ValuesIn(sessions()),
-                         [](const auto& at) { return at.param.name; });
+INSTANTIATE_TEST_SUITE_P(Clock12, Docs, testing::ValuesIn(sessions()),
+                         [](const auto& at) { return "Session" + std::to_string(at.index + 1); });
+
+// At a terminal, Ctrl-D at each prompt ends the input (twice after typed text), and
+// Ctrl-C ends clock12 by SIGINT.
+TEST(AtATerminal, ControlKeys) {
+    if (onWindows()) {
+        GTEST_SKIP() << "Wine draws a terminal with escape sequences of its own";
+    }
+    const std::string hours = "Enter time (24-hour format):\nHours: ";
+    const std::string minutes = hours + "13\nMinutes: ";
+    const std::string seconds = minutes + "5\nSeconds: ";
+    const std::array<Session, 5> typing{{
+        {"Ctrl-D at Hours", "", answer("12:00:00 AM", "00:00:00"), {{hours, "\x04"}}},
+        {"Ctrl-D at Minutes",
+         "",
+         answer("01:00:00 PM", "13:00:00", minutes + "Seconds: "),
+         {{hours, "13\n"}, {minutes, "\x04"}}},
+        {"Ctrl-D at Seconds",
+         "",
+         answer("01:05:00 PM", "13:05:00", seconds),
+         {{hours, "13\n"}, {minutes, "5\n"}, {seconds, "\x04"}}},
+        {"Ctrl-D twice after 1",
+         "",
+         answer("01:00:00 AM", "01:00:00", hours + "1Minutes: Seconds: "),
+         {{hours, "1\x04"}, {hours + "1", "\x04"}}},
+        {"Ctrl-C at Hours", "", hours + "^C", {{hours, "\x03"}}, 128 + SIGINT},
+    }};
+    for (const Session& session : typing) {
+        const auto [got, expected] = replay(session, true);
+        EXPECT_EQ(got, expected) << session.where;
+    }
+}
 
 }  // namespace
