@@ -21,6 +21,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -313,7 +314,8 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
     const int status = row.stdoutSetup == Output::BrokenPipe ? 128 + SIGPIPE : 0;
     const Outcome expected{row.output, row.error, row.error.empty() ? status : 1};
     const std::string_view unsetUnderWine = onWindows() ? row.notUnderWine : "";
-    for (const char* locale : locales) {
+    // What Wine cannot set up, it cannot in any locale.
+    for (const char* locale : unsetUnderWine.empty() ? locales : std::span(locales).first(1)) {
         const Outcome got = run(row, locale);
         if (unsetUnderWine.empty()) {
             EXPECT_EQ(got, expected) << locale;
