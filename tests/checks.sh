@@ -29,8 +29,8 @@ hardening() {
     jq -r '.[] | .directory, .command' "$build/compile_commands.json" >"$scratch/commands"
     while read -r directory && read -r command; do
         command=${command%% -o *}
-        macros=$(cd "$directory" && eval "$command -dM -E -x c++ /dev/null")
-        settled=$(cd "$directory" && eval "$command -Q --help=common --help=warnings -fsyntax-only -x c++ /dev/null")
+        macros=$(compiles "$directory" "$command" -dM -E)
+        settled=$(compiles "$directory" "$command" -fsyntax-only -Q --help=common --help=warnings)
         [[ $macros == *"_FORTIFY_SOURCE 3"* ]] || fail "$command: not fortified at level 3"
         [[ $macros =~ __SSP_(STRONG|ALL)__ ]] || fail "$command: no strong stack protector"
         [[ $macros =~ __PI[EC]__|_WIN32 ]] || fail "$command: not position-independent"
@@ -42,6 +42,11 @@ hardening() {
         done
     done <"$scratch/commands"
     echo "$build: hardened, every compile command as its compiler reads it"
+}
+
+# In DIRECTORY, what COMMAND, with the options that follow, makes of an empty unit.
+compiles() {
+    (cd "$1" && eval "$2 ${*:3} -x c++ /dev/null")
 }
 
 # A console program with a randomised base and no executable data, needing only
@@ -88,15 +93,20 @@ docs() {
 
 # The docs' WHAT and the build's, one a line, in any order.
 same() {
-    [[ $(sort <<<"$2") == "$(sort <<<"$3")" ]] || fail "the docs' $1: ${2//$'\n'/ }; the build's: ${3//$'\n'/ }"
+    if [[ $(sort <<<"$2") != "$(sort <<<"$3")" ]]; then
+        fail "the docs' $1: ${2//$'\n'/ }; the build's: ${3//$'\n'/ }"
+    fi
 }
 
-# Into a home whose path holds a space: exactly the files named, stripped, the
-# man page as built, and its sessions replayed on the installed clock12; then
-# the install's manifest, as the README uninstalls, leaves nothing.
+# The README's install and uninstall lines as written, for this build, into a
+# home whose path holds a space: exactly the files named, stripped, the man page
+# as built, and its sessions replayed on the installed clock12; then nothing left.
 install() {
     local prefix="$scratch/home of a user/.local" installed left
-    cmake --install "$build" --strip --prefix "$prefix"
+    mkdir -p "$scratch/tree/build"
+    ln -s "$build" "$scratch/tree/build/release"
+    cd "$scratch/tree"
+    HOME="$scratch/home of a user" bash -c "$(readme 'cmake --install')"
     installed=$(cd "$prefix" && find . ! -type d | sort)
     [[ $installed == $'./bin/clock12\n./share/man/man1/clock12.1' ]] || fail "installed: $installed"
     readelf -SW "$prefix/bin/clock12" | grep -q ' \.text ' || fail "no sections to look at"
@@ -104,9 +114,14 @@ install() {
     cmp "$prefix/share/man/man1/clock12.1" "$build/clock12.1"
     CLOCK12_PROGRAM=$prefix/bin/clock12 CLOCK12_DOCUMENT=$prefix/share/man/man1/clock12.1 \
         "$build/tests/clock12_tests" --gtest_filter='Clock12/Docs.*' --gtest_brief=1
-    xargs -d '\n' rm -f -- <"$build/install_manifest.txt"
+    bash -c "$(readme 'xargs ')"
     left=$(find "$prefix" ! -type d)
     [[ -z $left ]] || fail "the uninstall left: $left"
+}
+
+# The README's indented command line that starts with WORDS.
+readme() {
+    sed -n "s/^    \\($1.*\\)/\\1/p" "$source/README.md"
 }
 
 # A packager's builds, each without a warning, its tests green and hardened: no
@@ -115,10 +130,11 @@ install() {
 # them: CMake reads none). Then a compiler that warns of a flag: configure drops
 # it, or stops if told to, and stops again when rerun.
 packaging() {
-    local cxxflags refused
+    local cxxflags ldflags refused
     packaged plain
     cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-    CXXFLAGS=$cxxflags LDFLAGS=$(dpkg-buildflags --get LDFLAGS) packaged debian -DCMAKE_BUILD_TYPE=None
+    ldflags=$(dpkg-buildflags --get LDFLAGS)
+    CXXFLAGS=$cxxflags LDFLAGS=$ldflags packaged debian -DCMAKE_BUILD_TYPE=None
     cat >"$scratch/warns" <<'COMPILER'
 #!/bin/sh
 for word; do
