@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The checks beyond the dialogue, each on what users get and each a CTest label
-# of its own (tests/CMakeLists.txt): ctest --preset check -L CHECK.
+# of its own (tests/CMakeLists.txt): ctest --preset all -L CHECK.
 # Usage: tests/checks.sh CHECK SOURCE BUILD
 set -euo pipefail
 check=$1
