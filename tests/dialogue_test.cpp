@@ -462,16 +462,20 @@ void PrintTo(const Session& session, std::ostream* out) { *out << session.where;
 INSTANTIATE_TEST_SUITE_P(Clock12, Docs, testing::ValuesIn(sessions()),
                          [](const auto& at) { return "Session" + std::to_string(at.index + 1); });
 
-// At a terminal, Ctrl-D at each prompt ends the input (twice after typed text), and
-// Ctrl-C ends clock12 by SIGINT.
-TEST(AtATerminal, ControlKeys) {
+// At a terminal, a letter is read as in a pipe, Ctrl-D at each prompt ends the input
+// (twice after typed text), and Ctrl-C ends clock12 by SIGINT.
+TEST(AtATerminal, TypedKeys) {
     if (onWindows()) {
         GTEST_SKIP() << "Wine draws a terminal with escape sequences of its own";
     }
     const std::string hours = "Enter time (24-hour format):\nHours: ";
     const std::string minutes = hours + "13\nMinutes: ";
     const std::string seconds = minutes + "5\nSeconds: ";
-    const std::array<Session, 5> typing{{
+    const std::array<Session, 6> typing{{
+        {"a letter at Hours",
+         "",
+         answer("12:00:00 AM", "00:00:00", hours + "x\nMinutes: Seconds: "),
+         {{hours, "x\n"}}},
         {"Ctrl-D at Hours", "", answer("12:00:00 AM", "00:00:00"), {{hours, "\x04"}}},
         {"Ctrl-D at Minutes",
          "",
