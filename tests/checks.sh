@@ -66,17 +66,20 @@ windows() {
 }
 
 # The man page is clean and dated, names this version, and lists the messages
-# clock12 writes; the README's first screen, and CONTRIBUTING's tables, are the
-# build's own.
+# and the failure status clock12 writes; the README's first screen, CONTRIBUTING's
+# tables, the options the docs pass and the versions they need are the build's own.
 # shellcheck disable=SC2016 # the backticks are Markdown's, not the shell's
 docs() {
-    local page=$build/clock12.1 lint version listed written status=0
+    local page=$build/clock12.1 lint version listed exits written standard passed option status=0
     lint=$(mandoc -T lint -W warning "$page") || fail "mandoc finds: $lint"
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     grep -q "^\.TH CLOCK12 1 .* \"clock12 $version\"" "$page" || fail "$page is not of $version"
     listed=$(sed -n '/^\.SH DIAGNOSTICS/,/^\.SH/ s/^\.B //p' "$page")
+    exits=$(sed -n '/^\.SH "EXIT STATUS"/,/^\.SH/ s/^\.B //p' "$page")
     written=$("$build/clock12" 2>&1 >&- <&-) || status=$?
-    [[ $written == "$listed" && $status == 1 ]] || fail "$page lists other messages than: $written"
+    [[ $written == "$listed" ]] || fail "$page lists other messages than: $written"
+    # The rows prove 0 for any input.
+    [[ $exits == $'0\n'"$status" ]] || fail "$page lists other statuses than 0 and $status"
     cd "$source"
     for line in '    cmake --workflow --preset release && ./build/release/clock12' \
         '    cmake --workflow --preset check'; do
@@ -89,6 +92,12 @@ docs() {
         grep -o '`[^`]*`' | tr -d '`')" "$(cmake --list-presets | sed -n 's/^ *"\([^"]*\)".*/\1/p')"
     same CMake "$(grep -o 'CMake [0-9.]* or' README.md)" \
         "CMake $(sed -n 's/^cmake_minimum_required(VERSION \(.*\))$/\1/p' CMakeLists.txt) or"
+    standard=$(jq -r '.[0].command' "$build/compile_commands.json" | grep -o 'std=c++[0-9]*')
+    same standard "$(grep -o 'a C++[0-9]* compiler' README.md)" "a C++${standard#std=c++} compiler"
+    mapfile -t passed < <(grep -oh -- '-D[A-Z][A-Z0-9_]*' README.md CONTRIBUTING.md)
+    for option in "${passed[@]}"; do
+        grep -q "^${option#-D}:" "$scratch/plain/CMakeCache.txt" || fail "no option ${option#-D}"
+    done
 }
 
 # The docs' WHAT and the build's, one a line, in any order.
@@ -107,8 +116,9 @@ install() {
     ln -s "$build" "$scratch/tree/build/release"
     cd "$scratch/tree"
     HOME="$scratch/home of a user" bash -c "$(readme 'cmake --install')"
-    installed=$(cd "$prefix" && find . ! -type d | sort)
-    [[ $installed == $'./bin/clock12\n./share/man/man1/clock12.1' ]] || fail "installed: $installed"
+    installed=$(cd "$prefix" && find . ! -type d -printf '%m %p\n' | sort)
+    [[ $installed == $'644 ./share/man/man1/clock12.1\n755 ./bin/clock12' ]] ||
+        fail "installed: $installed"
     readelf -SW "$prefix/bin/clock12" | grep -q ' \.text ' || fail "no sections to look at"
     ! readelf -SW "$prefix/bin/clock12" | grep -q ' \.symtab ' || fail "clock12 is not stripped"
     cmp "$prefix/share/man/man1/clock12.1" "$build/clock12.1"
