@@ -30,16 +30,25 @@ hardening() {
     while read -r directory && read -r command; do
         command=${command%% -o *}
         macros=$(compiles "$directory" "$command" -dM -E)
-        settled=$(compiles "$directory" "$command" -fsyntax-only -Q --help=common --help=warnings)
         [[ $macros == *"_FORTIFY_SOURCE 3"* ]] || fail "$command: not fortified at level 3"
         [[ $macros =~ __SSP_(STRONG|ALL)__ ]] || fail "$command: no strong stack protector"
         [[ $macros =~ __PI[EC]__|_WIN32 ]] || fail "$command: not position-independent"
         [[ $macros =~ __CET__\ 3|_WIN32 || ! $macros =~ __x86_64__|__i386__ ]] ||
             fail "$command: no full control-flow protection"
         [[ $macros == *"__cplusplus 202002L"* ]] || fail "$command: not C++20"
-        for option in -fstack-clash-protection -Wextra -Wpedantic -Wconversion -Wshadow; do
-            grep -Eq -- "^\s+$option\s+\[enabled\]" <<<"$settled" || fail "$command: no $option"
-        done
+        if [[ $macros == *__clang__* ]]; then
+            # Clang prints no settled options, but its driver hands the compiler proper a
+            # -f flag only where no later flag undid it; warnings it passes on unresolved.
+            settled=$(compiles "$directory" "$command" -fsyntax-only -### 2>&1)
+            [[ $settled == *'"-fstack-clash-protection"'* ]] ||
+                fail "$command: no -fstack-clash-protection"
+        else
+            settled=$(compiles "$directory" "$command" -fsyntax-only -Q --help=common \
+                --help=warnings)
+            for option in -fstack-clash-protection -Wextra -Wpedantic -Wconversion -Wshadow; do
+                grep -Eq -- "^\s+$option\s+\[enabled\]" <<<"$settled" || fail "$command: no $option"
+            done
+        fi
     done <"$scratch/commands"
     echo "$build: hardened, every compile command as its compiler reads it"
 }
