@@ -89,6 +89,10 @@ docs() {
     [[ $written == "$listed" ]] || fail "$page lists other messages than: $written"
     # The rows prove 0 for any input.
     [[ $exits == $'0\n'"$status" ]] || fail "$page lists other statuses than 0 and $status"
+    # This build is the README's release with its tests: static where a static PIE links.
+    if grep -qx 'CLOCK12_CAN_LINK_STATIC_PIE:INTERNAL=TRUE' "$build/CMakeCache.txt"; then
+        ! readelf -lW "$build/clock12" | grep -q '^ *INTERP ' || fail "clock12 is not static"
+    fi
     cd "$source"
     for line in '    cmake --workflow --preset release && ./build/release/clock12' \
         '    cmake --workflow --preset check'; do
