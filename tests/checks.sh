@@ -76,10 +76,12 @@ windows() {
 
 # The man page is clean and dated, names this version, and lists the messages
 # and the failure status clock12 writes; the README's first screen, CONTRIBUTING's
-# tables, the options the docs pass and the versions they need are the build's own.
+# tables, the options and commands the docs give and the versions they need are the
+# build's own.
 # shellcheck disable=SC2016 # the backticks are Markdown's, not the shell's
 docs() {
-    local page=$build/clock12.1 lint version listed exits written standard passed option status=0
+    local page=$build/clock12.1 lint version listed exits written standard passed option commands
+    local words command status=0
     lint=$(mandoc -T lint -W warning "$page") || fail "mandoc finds: $lint"
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     grep -q "^\.TH CLOCK12 1 .* \"clock12 $version\"" "$page" || fail "$page is not of $version"
@@ -110,6 +112,12 @@ docs() {
     mapfile -t passed < <(grep -oh -- '-D[A-Z][A-Z0-9_]*' README.md CONTRIBUTING.md)
     for option in "${passed[@]}"; do
         grep -q "^${option#-D}:" "$scratch/plain/CMakeCache.txt" || fail "no option ${option#-D}"
+    done
+    # Each ctest command that CONTRIBUTING gives selects a check here, the check build.
+    mapfile -t commands < <(grep -o '`ctest --preset [^`]*`' CONTRIBUTING.md | tr -d '`')
+    for command in "${commands[@]}"; do
+        read -ra words <<<"$command"
+        "${words[@]}" -N | grep -q '^Total Tests: [1-9]' || fail "$command selects no test"
     done
 }
 
