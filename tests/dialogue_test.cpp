@@ -214,6 +214,9 @@ std::vector<Row> rows() {
         {"LetterForMinutes", "13 x 9\n", answer("01:00:00 PM", "13:00:00")},
         {"LetterForSeconds", "13 5 x\n", answer("01:05:00 PM", "13:05:00")},
         {"LetterEndsANumber", "13abc 5 9\n", answer("01:00:00 PM", "13:00:00")},
+        // Digits grouped as en_US and de_DE group them: clock12 reads in no locale.
+        {"DigitsGroupedByComma", "1,000 5 9\n", answer("01:00:00 AM", "01:00:00")},
+        {"DigitsGroupedByDot", "1.000 5 9\n", answer("01:00:00 AM", "01:00:00")},
         {"NoInput", "", zeros},
         {"InputEndsEarly", "13 5", answer("01:05:00 PM", "13:05:00")},
         {"NulBytes", "\0\0\0 1 2"s, zeros},
