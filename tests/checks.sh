@@ -158,8 +158,8 @@ readme() {
 # A packager's builds, each without a warning, hardened, its plain ctest the suite
 # alone and green: no preset, with the defaults CONTRIBUTING states; and as a Debian
 # package builds, with its build type and flags (CPPFLAGS with the rest, as
-# debhelper passes them: CMake reads none). Then a compiler that warns of a flag: configure drops
-# it, or stops if told to, and stops again when rerun.
+# debhelper passes them: CMake reads none). Then a compiler that warns of a flag:
+# configure drops it, or stops if told to, and stops again when rerun.
 packaging() {
     local cxxflags ldflags refused
     packaged plain
