@@ -17,9 +17,9 @@ struct LeftFormat {
     std::streamsize width = 0;
 };
 
-// The dialogue tests cover the lines themselves, from a program whose stream is
-// fresh; what only a unit test can do is call with the stream left otherwise.
-TEST(PrintTwelveHour, IgnoresTheFormatLeftOnTheStream) {
+// The dialogue tests cover the lines themselves, from a program whose stream is fresh; what
+// only a unit test can do is call with the stream left otherwise, and see it left so after.
+TEST(PrintTwelveHour, IgnoresAndKeepsTheFormatLeftOnTheStream) {
     const std::ios_base::fmtflags fresh = std::ios::dec | std::ios::skipws;
     const std::array<LeftFormat, 6> formats{{
         {"fresh", fresh, ' ', 0},
@@ -39,6 +39,8 @@ TEST(PrintTwelveHour, IgnoresTheFormatLeftOnTheStream) {
         time.printTwelveHour();
         std::cout.rdbuf(console);
         EXPECT_EQ(captured.str(), "12-Hour Format: 01:05:100 PM\n") << format.name;
+        EXPECT_EQ(std::cout.flags(), format.flags) << format.name;
+        EXPECT_EQ(std::cout.fill(), format.fill) << format.name;
     }
 }
 

@@ -23,8 +23,12 @@ void ClockTime::printTwelveHour() const {
 
 std::ostream& operator<<(std::ostream& out, TwoDigitField field) {
     // Base, alignment, sign and fill are set every time, so that no format left
-    // on the stream by an earlier write changes the field; the width applies to
-    // the next number only.
-    return out << std::dec << std::right << std::noshowpos << std::setfill('0') << std::setw(2)
-               << field.value;
+    // on the stream by an earlier write changes the field, and put back after, so
+    // that the caller's next write is as it set it; the width is the number's alone.
+    const std::ios_base::fmtflags flags = out.flags();
+    const char fill = out.fill('0');
+    out << std::dec << std::right << std::noshowpos << std::setw(2) << field.value;
+    out.flags(flags);
+    out.fill(fill);
+    return out;
 }

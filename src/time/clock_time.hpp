@@ -17,7 +17,8 @@ struct ClockTime {
 };
 
 // A number written at least two characters wide, zero-filled on the left:
-// 7 gives "07", 100 gives "100", -1 gives "-1". Both answer lines use it.
+// 7 gives "07", 100 gives "100", -1 gives "-1". Both answer lines use it, and
+// it leaves the stream's format as it found it.
 struct TwoDigitField {
     std::int32_t value = 0;
 };
