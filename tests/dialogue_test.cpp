@@ -11,26 +11,18 @@
 
 #include <algorithm>
 #include <array>
+#include <clocale>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <limits>
 #include <optional>
 #include <random>
 #include <regex>
 #include <span>
 #include <string>
-#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
-
-// POSIX leaves this declaration to the program; glibc has it only as an extension.
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-redundant-declaration)
-extern "C" char** environ;
 
 namespace {
 
@@ -41,11 +33,6 @@ std::string answer(
     const std::string& twelveHour, const std::string& twentyFourHour,
     const std::string& before = "Enter time (24-hour format):\nHours: Minutes: Seconds: ") {
     return before + "12-Hour Format: " + twelveHour + "\n24-Hour Format: " + twentyFourHour + "\n";
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // CRLF for every LF: what Windows writes and takes, and what a terminal shows.
@@ -65,10 +52,11 @@ bool onWindows() { return namedProgram().ends_with(".exe"); }
 // No AM or PM of its own (de_DE), digits grouped (en_US), and one that does not exist.
 constexpr std::array<const char*, 3> locales{"de_DE.UTF-8", "en_US.UTF-8", "xx_XX.UTF-8"};
 
-// Starts clock12, through the emulator of a cross-build or Wine, with the given
-// descriptor set-up, SIGINT and SIGPIPE as a shell leaves them, and the environment
-// set against LOCALE; in a session of its own if asked. Returns its process id.
-pid_t spawn(const posix_spawn_file_actions_t& actions, const char* locale, short flags = 0) {
+// Starts clock12 in a session of its own, through the emulator of a cross-build or
+// Wine, with the given descriptor set-up, every signal at its default but IGNORED
+// (0: none), which it starts ignoring, as `trap '' SIGNAL` leaves it, and the
+// environment set against LOCALE. Returns its process id.
+pid_t spawn(const posix_spawn_file_actions_t& actions, const char* locale, int ignored = 0) {
     std::vector<std::string> command{CLOCK12_COMMAND};
     if (onWindows()) {
         command = {"wine", namedProgram()};
@@ -82,11 +70,11 @@ pid_t spawn(const posix_spawn_file_actions_t& actions, const char* locale, short
     posix_spawnattr_t attributes{};
     posix_spawnattr_init(&attributes);
     sigset_t defaults{};
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGPIPE);
+    sigfillset(&defaults);
+    sigdelset(&defaults, ignored);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETSIGDEF | flags));
+    const auto handler = std::signal(ignored, SIG_IGN);  // inherited as ignored
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
     // The program reads no variable: its locale, time zone and a crowd set against it.
     for (const char* name : {"LANG", "LC_ALL", "LC_NUMERIC", "LC_TIME"}) {
         setenv(name, locale, 1);
@@ -97,6 +85,7 @@ pid_t spawn(const posix_spawn_file_actions_t& actions, const char* locale, short
     }
     pid_t pid = -1;
     EXPECT_EQ(posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), environ), 0);
+    std::signal(ignored, handler);
     posix_spawnattr_destroy(&attributes);
     return pid;
 }
@@ -110,7 +99,7 @@ constexpr int deadlockGuardMilliseconds = 10000;
 int exitStatus(pid_t pid, int guard = -1) {
     int status = 0;
     for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10, usleep(10000)) {
-        kill(pid, waited == guard ? SIGKILL : 0);
+        kill(pid, guard >= 0 && waited >= guard ? SIGKILL : 0);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
@@ -128,7 +117,7 @@ std::string readFromProgram(int fd, std::size_t wanted, int quietMilliseconds) {
     }
     return got;
 }
-constexpr std::size_t all = std::numeric_limits<std::size_t>::max();
+constexpr std::size_t all = std::string::npos;
 
 // Standard output (then what `cat` finds), standard error and exit status.
 using Outcome = std::tuple<std::string, std::string, int>;
@@ -145,6 +134,7 @@ enum class Output : std::uint8_t {
     Closed,
     LimitedFile,  // a file that cannot grow beyond the expected output, as on a full disk
     BrokenPipe,   // a pipe whose reader has gone: SIGPIPE ends the program
+    BrokenPipeSigpipeIgnored,  // the same, SIGPIPE ignored: the write fails (EPIPE)
 };
 
 struct Row {
@@ -161,17 +151,6 @@ struct Row {
     // Why Wine cannot set the row up: there the outcome must differ ("hangs": be killed).
     const char* notUnderWine = "";
 };
-
-// The row as the program should meet it: on Windows, its outcome there, and CRLF.
-Row asRun(Row row) {
-    if (onWindows()) {
-        std::tie(row.output, row.error) = row.windows.value_or(std::pair{row.output, row.error});
-        for (std::string* text : {&row.input, &row.output, &row.error}) {
-            *text = crlf(*text);
-        }
-    }
-    return row;
-}
 
 // Built when the tests are registered, not at static initialisation.
 std::vector<Row> rows() {
@@ -237,6 +216,8 @@ std::vector<Row> rows() {
         // Windows has no SIGPIPE: the write fails, as to a closed output.
         {"ReaderGone", "13 5 9\n", "", Input::Given, Output::BrokenPipe, "",
          std::pair{"", lostAnswer}},
+        {"ReaderGoneWhileSigpipeIgnored", "13 5 9\n", "", Input::Given,
+         Output::BrokenPipeSigpipeIgnored, lostAnswer},
     };
 }
 
@@ -251,15 +232,16 @@ int fileHolding(const std::string& text) {
     return fd;
 }
 
-// All that FD holds.
+// All that FD holds; then closes it.
 std::string contents(int fd) {
     lseek(fd, 0, SEEK_SET);
-    return readFromProgram(fd, all, 0);
+    std::string held = readFromProgram(fd, all, 0);
+    close(fd);
+    return held;
 }
 
 // One run of the row, its environment set against LOCALE.
 Outcome run(const Row& row, const char* locale) {
-    // The input is shared, as in `{ clock12; cat; } < file`.
     const int input = fileHolding(row.input);
     const int output = fileHolding("");
     const int error = fileHolding("");
@@ -280,44 +262,48 @@ Outcome run(const Row& row, const char* locale) {
         EXPECT_EQ(fcntl(pipeEnds.front(), F_SETFL, O_NONBLOCK), 0);
         posix_spawn_file_actions_adddup2(&actions, pipeEnds.front(), STDIN_FILENO);
     }
-    if (row.stdoutSetup == Output::BrokenPipe) {
+    if (row.stdoutSetup >= Output::BrokenPipe) {
         EXPECT_EQ(pipe2(pipeEnds.data(), O_CLOEXEC), 0);
         close(std::exchange(pipeEnds.front(), -1));
         posix_spawn_file_actions_adddup2(&actions, pipeEnds.back(), STDOUT_FILENO);
     } else if (row.stdoutSetup == Output::Closed) {
         posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
     }
-    // Beyond the limit a write fails (EFBIG) instead of raising SIGXFSZ. The child
-    // inherits both; this process takes its own back.
+    // Beyond the limit a write fails (EFBIG) where SIGXFSZ is ignored. The child
+    // inherits the limit; this process takes its own back.
     rlimit previous{};
     getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit fileSize = previous;
     const bool limited = row.stdoutSetup == Output::LimitedFile;
-    fileSize.rlim_cur = limited ? row.output.size() : fileSize.rlim_cur;
-    const auto oldHandler = std::signal(SIGXFSZ, limited ? SIG_IGN : SIG_DFL);
+    const rlimit fileSize{limited ? row.output.size() : previous.rlim_cur, previous.rlim_max};
     setrlimit(RLIMIT_FSIZE, &fileSize);
-    const pid_t pid = spawn(actions, locale);
+    int ignored = limited ? SIGXFSZ : 0;
+    ignored = row.stdoutSetup == Output::BrokenPipeSigpipeIgnored ? SIGPIPE : ignored;
+    const pid_t pid = spawn(actions, locale, ignored);
     setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
     posix_spawn_file_actions_destroy(&actions);
 
     const bool exempt = onWindows() && *row.notUnderWine != '\0';
     const int exited = exitStatus(pid, exempt ? deadlockGuardMilliseconds : -1);
     // Then what `cat` finds, where the program left the shared input.
     const std::string rest = row.stdinSetup == Input::ThenCat ? readFromProgram(input, all, 0) : "";
-    Outcome got{contents(output) + rest, contents(error), exited};
-    for (const int fd : {input, output, error, pipeEnds.front(), pipeEnds.back()}) {
+    for (const int fd : {input, pipeEnds.front(), pipeEnds.back()}) {
         close(fd);  // -1 where unused, which close refuses harmlessly
     }
-    return got;
+    return {contents(output) + rest, contents(error), exited};
 }
 
 class Dialogue : public testing::TestWithParam<Row> {};
 TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
-    const Row row = asRun(GetParam());
+    Row row = GetParam();
+    if (onWindows()) {  // its outcome there, and CRLF
+        std::tie(row.output, row.error) = row.windows.value_or(std::pair{row.output, row.error});
+        for (std::string* text : {&row.input, &row.output, &row.error}) {
+            *text = crlf(*text);
+        }
+    }
     const int status = row.stdoutSetup == Output::BrokenPipe ? -SIGPIPE : 0;
     const Outcome expected{row.output, row.error, row.error.empty() ? status : 1};
-    const std::string_view unsetUnderWine = onWindows() ? row.notUnderWine : "";
+    const std::string unsetUnderWine = onWindows() ? row.notUnderWine : "";
     // What Wine cannot set up, it cannot in any locale.
     for (const char* locale : unsetUnderWine.empty() ? locales : std::span(locales).first(1)) {
         const Outcome got = run(row, locale);
@@ -333,15 +319,31 @@ TEST_P(Dialogue, WritesExactlyTheExpectedBytes) {
 INSTANTIATE_TEST_SUITE_P(Clock12, Dialogue, testing::ValuesIn(rows()),
                          [](const auto& row) { return row.param.name; });
 
+// A locale that is not installed is C again, so the rows' runs in it prove nothing more.
+class Locale : public testing::TestWithParam<const char*> {};
+TEST_P(Locale, IsInstalled) {
+    const std::string name = GetParam();
+    const locale_t installed = newlocale(LC_ALL_MASK, name.c_str(), nullptr);
+    if (installed == nullptr) {
+        GTEST_SKIP() << name << " is not installed, so the rows run in it as in C; to install it: "
+                     << "localedef -i " << name.substr(0, 5) << " -f UTF-8 " << name;
+    }
+    freelocale(installed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clock12, Locale, testing::ValuesIn(std::span(locales).first(2)));
+
 // A console session: the words piped in, if any; each key typed once the console
 // shows what comes before it; what the console shows at the end, and the status.
+// NOLINTBEGIN(readability-redundant-member-init): set, or GCC 12 counts them missing
 struct Session {
-    std::string where;  // the document, line and command, or a name
-    std::string piped;
-    std::string screen;  // none: a code block that is not a session
-    std::vector<std::pair<std::string, std::string>> keys;  // shown so far, typed
+    std::string where;        // the document, line and command, or a name
+    std::string screen = {};  // none: a code block that is not a session
+    std::vector<std::pair<std::string, std::string>> keys = {};  // shown so far, typed
     int status = 0;
+    std::string piped = {};
 };
+// NOLINTEND(readability-redundant-member-init)
 
 // Each code block of the docs. A session ("$ clock12" or "$ echo WORDS | clock12",
 // in a console fence or an unfilled block) is replayed; where a line ends in what
@@ -349,40 +351,34 @@ struct Session {
 std::vector<Session> sessions() {
     const std::regex block(R"((?:^|\n)(```[^\n]*|\.nf|\.EX)\n([\s\S]*?\n)(?:```|\.fi|\.EE)\n)");
     const std::regex command(R"(\$ (?:echo ([^\n|]*) \| )?(?:[^\n ]*/)?clock12\n)");
+    const std::regex typed(R"([A-Za-z]+: ([^:\n]+\n))");        // after a prompt, to its line's end
     const char* const named = std::getenv("CLOCK12_DOCUMENT");  // an installed man page, say
     std::vector<Session> found;
     for (const std::string& path : named != nullptr ? std::vector<std::string>{named}
                                                     : std::vector<std::string>{CLOCK12_DOCUMENTS}) {
         // A man page writes a minus sign as \-.
-        const std::string document = std::regex_replace(readFile(path), std::regex(R"(\\-)"), "-");
+        const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const std::string document = std::regex_replace(contents(file), std::regex(R"(\\-)"), "-");
         std::sregex_iterator at(document.begin(), document.end(), block);
         if (at == std::sregex_iterator()) {
-            found.push_back({path + " shows no session", "", "", {}});
+            found.push_back({path + " shows no session"});
         }
         for (; at != std::sregex_iterator(); ++at) {
             const std::string body = at->str(2);
             const auto line =
                 std::count(document.begin(), document.begin() + at->position(2), '\n');
-            Session session{
-                path + ":" + std::to_string(line + 1) + ": " + body.substr(0, body.find('\n')),
-                "",
-                "",
-                {}};
+            Session session{path + ":" + std::to_string(line + 1) + ": " +
+                            body.substr(0, body.find('\n'))};
             std::smatch words;
             if ((at->str(1) == "```console" || at->str(1) == ".nf") &&
                 std::regex_search(body, words, command, std::regex_constants::match_continuous)) {
                 session.piped = words.length(1) > 0 ? words.str(1) + "\n" : "";
                 session.screen = words.suffix().str();
             }
-            for (std::size_t end = 0, start = 0;
-                 session.piped.empty() &&
-                 (end = session.screen.find('\n', start)) != std::string::npos;
-                 start = end + 1) {
-                const std::size_t typed = session.screen.rfind(": ", end) + 2;
-                if (typed > start + 1 && typed < end && session.screen.find(':', typed) > end) {
-                    session.keys.emplace_back(session.screen.substr(0, typed),
-                                              session.screen.substr(typed, end + 1 - typed));
-                }
+            for (std::sregex_iterator key(session.screen.begin(), session.screen.end(), typed);
+                 session.piped.empty() && key != std::sregex_iterator(); ++key) {
+                const auto shown = static_cast<std::size_t>(key->position(1));
+                session.keys.emplace_back(session.screen.substr(0, shown), key->str(1));
             }
             found.push_back(session);
         }
@@ -390,11 +386,11 @@ std::vector<Session> sessions() {
     return found;
 }
 
-// SESSION at a terminal, or through pipes: what it shows, and what it should. Each
-// key is typed once the console shows what comes before it, so a prompt must show
-// before its read waits. A terminal shows CRLF for each LF; Windows writes it and
-// takes it as typed.
-std::pair<Outcome, Outcome> replay(Session session, bool terminal) {
+// SESSION at a terminal, or through pipes, must show just what it says, with nothing on
+// standard error, held apart. Each key is typed once the console shows what comes before
+// it, so a prompt must show before its read waits. A terminal shows CRLF for each LF;
+// Windows writes it and takes it as typed.
+void replay(Session session, bool terminal) {
     if (terminal || onWindows()) {
         session.screen = crlf(session.screen);
         for (auto& [shown, typed] : session.keys) {
@@ -405,6 +401,7 @@ std::pair<Outcome, Outcome> replay(Session session, bool terminal) {
     std::array<int, 2> input{-1, -1};    // the words piped in, or the keys typed
     std::array<int, 2> console{-1, -1};  // the terminal's two sides, or a pipe
     EXPECT_EQ(pipe2(input.data(), O_CLOEXEC), 0);
+    const int error = fileHolding("");  // apart from the console
     posix_spawn_file_actions_t actions{};
     posix_spawn_file_actions_init(&actions);
     if (terminal) {
@@ -420,8 +417,8 @@ std::pair<Outcome, Outcome> replay(Session session, bool terminal) {
         posix_spawn_file_actions_adddup2(&actions, console.back(), STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, input.front(), STDIN_FILENO);
     }
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const pid_t pid = spawn(actions, locales.front(), terminal ? POSIX_SPAWN_SETSID : 0);
+    posix_spawn_file_actions_adddup2(&actions, error, STDERR_FILENO);
+    const pid_t pid = spawn(actions, locales.front());
     posix_spawn_file_actions_destroy(&actions);
     close(input.front());
     close(console.back());
@@ -442,22 +439,29 @@ std::pair<Outcome, Outcome> replay(Session session, bool terminal) {
     close(input.back());  // only now, or when stuck, does the program see the end of input
     screen += readFromProgram(console.front(), all, deadlockGuardMilliseconds);
     close(console.front());  // a program still waiting at the terminal is hung up on
-    return {{screen, "", exitStatus(pid, deadlockGuardMilliseconds)},
-            {session.screen, "", session.status}};
+    const int status = exitStatus(pid, deadlockGuardMilliseconds);
+    EXPECT_EQ(Outcome(screen, contents(error), status), Outcome(session.screen, "", session.status))
+        << session.where << (terminal ? ", at a terminal" : "");
 }
 
-// At a terminal, then through pipes: the console, where both streams arrive, shows
-// just the session. Wine draws a terminal with escape sequences of its own, so a
-// Windows program is replayed through pipes only.
+// Why no session can be replayed at a terminal here, or nothing.
+std::string noTerminal() {
+    const int fd = onWindows() ? -1 : posix_openpt(O_RDWR | O_NOCTTY);
+    close(fd);
+    if (onWindows()) {
+        return "Wine draws a terminal with escape sequences of its own";
+    }
+    return fd < 0 ? "no pseudo-terminal can be opened here" : "";
+}
+
 class Docs : public testing::TestWithParam<Session> {};
 TEST_P(Docs, ShowWhatTheProgramShows) {
     ASSERT_FALSE(GetParam().screen.empty()) << GetParam().where << ": not a session to replay";
-    for (const bool terminal : {true, false}) {
-        if (!terminal || !onWindows()) {
-            const auto [got, expected] = replay(GetParam(), terminal);
-            EXPECT_EQ(got, expected) << GetParam().where << (terminal ? ", at a terminal" : "");
-        }
+    replay(GetParam(), false);
+    if (!noTerminal().empty()) {
+        GTEST_SKIP() << "through pipes only: " << noTerminal();
     }
+    replay(GetParam(), true);
 }
 
 // NOLINTNEXTLINE(readability-identifier-naming): as for a row
@@ -469,35 +473,30 @@ INSTANTIATE_TEST_SUITE_P(Clock12, Docs, testing::ValuesIn(sessions()),
 // At a terminal, a letter is read as in a pipe, Ctrl-D at each prompt ends the input
 // (twice after typed text), and Ctrl-C ends clock12 by SIGINT.
 TEST(AtATerminal, TypedKeys) {
-    if (onWindows()) {
-        GTEST_SKIP() << "Wine draws a terminal with escape sequences of its own";
+    if (!noTerminal().empty()) {
+        GTEST_SKIP() << noTerminal();
     }
     const std::string hours = "Enter time (24-hour format):\nHours: ";
     const std::string minutes = hours + "13\nMinutes: ";
     const std::string seconds = minutes + "5\nSeconds: ";
     const std::array<Session, 6> typing{{
         {"a letter at Hours",
-         "",
          answer("12:00:00 AM", "00:00:00", hours + "x\nMinutes: Seconds: "),
          {{hours, "x\n"}}},
-        {"Ctrl-D at Hours", "", answer("12:00:00 AM", "00:00:00"), {{hours, "\x04"}}},
+        {"Ctrl-D at Hours", answer("12:00:00 AM", "00:00:00"), {{hours, "\x04"}}},
         {"Ctrl-D at Minutes",
-         "",
          answer("01:00:00 PM", "13:00:00", minutes + "Seconds: "),
          {{hours, "13\n"}, {minutes, "\x04"}}},
         {"Ctrl-D at Seconds",
-         "",
          answer("01:05:00 PM", "13:05:00", seconds),
          {{hours, "13\n"}, {minutes, "5\n"}, {seconds, "\x04"}}},
         {"Ctrl-D twice after 1",
-         "",
          answer("01:00:00 AM", "01:00:00", hours + "1Minutes: Seconds: "),
          {{hours, "1\x04"}, {hours + "1", "\x04"}}},
-        {"Ctrl-C at Hours", "", hours + "^C", {{hours, "\x03"}}, -SIGINT},
+        {"Ctrl-C at Hours", hours + "^C", {{hours, "\x03"}}, -SIGINT},
     }};
     for (const Session& session : typing) {
-        const auto [got, expected] = replay(session, true);
-        EXPECT_EQ(got, expected) << session.where;
+        replay(session, true);
     }
 }
 
