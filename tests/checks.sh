@@ -32,7 +32,8 @@ hardening() {
     while read -r directory && read -r command; do
         command=${command%% -o *}
         macros=$(compiles "$directory" "$command" -dM -E)
-        [[ $macros == *"_FORTIFY_SOURCE ${fortify:-3}"* ]] || fail "$command: not at ${fortify:-3}"
+        [[ $macros == *"_FORTIFY_SOURCE ${fortify:-3}"* && $macros == *__OPTIMIZE__* ]] ||
+            fail "$command: not at ${fortify:-3}, or unoptimised, so unfortified"
         [[ $macros =~ __SSP_(STRONG|ALL)__ ]] || fail "$command: no strong stack protector"
         [[ $macros =~ __PI[EC]__|_WIN32 ]] || fail "$command: not position-independent"
         [[ $macros =~ __CET__\ 3|_WIN32 || ! $macros =~ __x86_64__|__i386__ ]] ||
@@ -57,7 +58,6 @@ hardening() {
             done
         fi
     done <"$scratch/commands"
-    echo "$build: hardened, every compile command as its compiler reads it"
 }
 
 # In DIRECTORY, what COMMAND, with the options that follow, makes of an empty unit.
